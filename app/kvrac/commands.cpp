@@ -1,0 +1,139 @@
+// Command-line front end: parses the command and its options, then runs it.
+#include "kvrac/commands.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kvrac/host.h"
+#include "kvrac/show.h"
+#include "kvrac/store.h"
+
+namespace {
+
+const char program_help[] =
+    "Usage: kvrac COMMAND [OPTIONS]\n"
+    "\n"
+    "Stand-alone host for the kvrac_f plotter driver (Orvix 9270/9250 Wide Format).\n"
+    "\n"
+    "Commands:\n"
+    "  config     configure the driver and store its settings\n"
+    "  show       print the stored settings\n"
+    "  formats    list the paper formats of the printer\n"
+    "  help       print this help, or a command's help (kvrac help COMMAND)\n"
+    "\n"
+    "Options for every command:\n"
+    "  --settings PATH   settings store (default: $KVRAC_SETTINGS, else\n"
+    "                    ${XDG_CONFIG_HOME:-$HOME/.config}/kvrac/settings.bin)\n"
+    "  -h, --help        help for the command\n"
+    "\n"
+    "Exit status: 0 done, 1 the driver answered a failure, 2 bad usage.\n";
+
+const char config_help[] =
+    "Usage: kvrac config [--reset] [--settings PATH]\n"
+    "\n"
+    "Sends the driver its configuration sequence (identify, texts, version check,\n"
+    "model list, configure, capabilities, save). The driver loads the stored settings,\n"
+    "or its defaults when nothing valid is stored, and saves them to the store.\n"
+    "\n"
+    "  --reset           start from the driver's defaults instead of the stored settings\n"
+    "  --settings PATH   settings store\n"
+    "\n"
+    "Exit status: 0 saved, 1 the driver answered a failure (its message is shown),\n"
+    "2 bad usage.\n";
+
+const char show_help[] =
+    "Usage: kvrac show [--settings PATH]\n"
+    "\n"
+    "Prints the stored settings, one field a line: name, value and meaning.\n"
+    "Exit status: 0 shown, 1 nothing is stored, 2 bad usage.\n";
+
+const char formats_help[] =
+    "Usage: kvrac formats\n"
+    "\n"
+    "Lists the printer's paper formats: row number (as used by the settings), name,\n"
+    "size in inches and millimetres. Custom-length roll formats show their width and\n"
+    "the default length the driver takes when the format is chosen.\n";
+
+struct command_line {
+    std::string command;           // config, show, formats, help
+    std::vector<std::string> args; // operands after the command
+    const char* settings;          // --settings value, or null
+    bool help;                     // -h / --help given
+    bool reset;                    // config --reset
+};
+
+int usage_error(const char* what, const std::string& detail) {
+    std::fprintf(stderr, "kvrac: %s%s\nTry 'kvrac --help'.\n", what, detail.c_str());
+    return 2;
+}
+
+const char* help_of(const std::string& command) {
+    if (command == "config") return config_help;
+    if (command == "show") return show_help;
+    if (command == "formats") return formats_help;
+    return nullptr;
+}
+
+// Parses argv into cmd. Returns 0, or 2 after reporting a usage error.
+int parse(int argc, char** argv, command_line& cmd) {
+    cmd = {"", {}, nullptr, false, false};
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "-h" || a == "--help") {
+            cmd.help = true;
+        } else if (a == "--settings" || a.rfind("--settings=", 0) == 0) {
+            if (a == "--settings") {
+                if (i + 1 >= argc) return usage_error("--settings needs a path", "");
+                cmd.settings = argv[++i];
+            } else {
+                cmd.settings = argv[i] + std::strlen("--settings=");
+            }
+        } else if (a == "--reset" && cmd.command == "config") {
+            cmd.reset = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return usage_error("unknown option ", a);
+        } else if (cmd.command.empty()) {
+            cmd.command = a;
+        } else {
+            cmd.args.push_back(a);
+        }
+    }
+    return 0;
+}
+
+int run_config(const command_line& cmd) {
+    if (!cmd.args.empty()) return usage_error("config takes no operand: ", cmd.args[0]);
+    if (host_open(store_path(cmd.settings)) != 0) return 1;
+    return run_configuration(cmd.reset);
+}
+
+} // namespace
+
+int kvrac_main(int argc, char** argv) {
+    command_line cmd;
+    if (int rc = parse(argc, argv, cmd)) return rc;
+    if (cmd.command.empty() || cmd.command == "help") {
+        const char* text = cmd.args.empty() ? program_help : help_of(cmd.args[0]);
+        if (!text) return usage_error("no such command: ", cmd.args[0]);
+        std::fputs(text, stdout);
+        return cmd.command.empty() && !cmd.help ? 2 : 0;
+    }
+    if (cmd.help) {
+        const char* text = help_of(cmd.command);
+        if (!text) return usage_error("no such command: ", cmd.command);
+        std::fputs(text, stdout);
+        return 0;
+    }
+    if (cmd.command == "config") return run_config(cmd);
+    if (cmd.command == "show") {
+        if (!cmd.args.empty()) return usage_error("show takes no operand: ", cmd.args[0]);
+        return show_settings(store_path(cmd.settings));
+    }
+    if (cmd.command == "formats") {
+        if (!cmd.args.empty()) return usage_error("formats takes no operand: ", cmd.args[0]);
+        return show_formats();
+    }
+    return usage_error("no such command: ", cmd.command);
+}

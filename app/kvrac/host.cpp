@@ -1,0 +1,112 @@
+// Host services for the driver, and the configuration sequence.
+//
+// The driver prints French texts in Windows-1252: they reach standard error in UTF-8.
+// Job bytes (device escapes and written bytes) go to the job output in call order.
+// The settings live in the store file (kvrac/store.h).
+#include "kvrac/host.h"
+
+#include <cstring>
+
+#include "host/entry.h"
+#include "host/wire.h"
+#include "kvrac/store.h"
+#include "kvrac/text.h"
+#include "platform/host_address.h"
+
+host_session session;
+
+namespace {
+
+void KVRAC_CDECL service_print(const char* text) {
+    std::string out = cp1252_to_utf8(text);
+    std::fwrite(out.data(), 1, out.size(), stderr);
+    std::fflush(stderr);
+}
+
+bool job_put(const void* bytes, size_t count) {
+    if (!session.job || count == 0) return true;
+    if (std::fwrite(bytes, 1, count, session.job) != count) session.job_write_failed = true;
+    return !session.job_write_failed;
+}
+
+void KVRAC_CDECL service_send_text(const char* text) {
+    if (text) job_put(text, std::strlen(text));
+}
+
+int KVRAC_CDECL service_write(int, int, const void* bytes, int count, int) {
+    if (count < 0 || (count > 0 && !bytes)) return 0;
+    return job_put(bytes, static_cast<size_t>(count)) ? 1 : 0;
+}
+
+int KVRAC_CDECL service_load_config(int count, void* buffer) {
+    if (count <= 0 || !buffer) return 1;
+    return store_load(session.store, buffer, count);
+}
+
+int KVRAC_CDECL service_save_config(int count, const void* bytes) {
+    if (count <= 0 || !bytes) return 1;
+    session.save_error.clear();
+    return store_save(session.store, bytes, count, &session.save_error);
+}
+
+int KVRAC_CDECL service_192(int, int) { return 0; }
+
+void put_service(int offset, host_addr address) {
+    le_put_u32(session.service_table, offset, address);
+}
+
+} // namespace
+
+int host_open(const std::string& store) {
+    session.store = store;
+    std::memset(session.service_table, 0, sizeof session.service_table);
+    put_service(host_print_offset, host_addr_of_fn(&service_print));
+    put_service(host_send_text_offset, host_addr_of_fn(&service_send_text));
+    put_service(host_write_offset, host_addr_of_fn(&service_write));
+    put_service(host_load_config_offset, host_addr_of_fn(&service_load_config));
+    put_service(host_save_config_offset, host_addr_of_fn(&service_save_config));
+    put_service(host_service_192_offset, host_addr_of_fn(&service_192));
+    session.descriptor = PLADI(session.service_table, 0);
+    session.config = host_addr_fn<message_handler_fn>(le_u32(session.descriptor, 410));
+    session.plot = host_addr_fn<message_handler_fn>(le_u32(session.descriptor, 414));
+    if (!session.config || !session.plot) {
+        std::fprintf(stderr, "kvrac: the driver did not give its message handlers\n");
+        return 1;
+    }
+    return 0;
+}
+
+std::vector<uint8_t> new_record(int code, int size) {
+    std::vector<uint8_t> rec(static_cast<size_t>(size), 0);
+    le_put_i16(rec.data(), 0, code);
+    return rec;
+}
+
+int run_configuration(bool reset) {
+    // Messages whose status field is not written: 49 answers by its result, 50 not at all.
+    auto rec = new_record(49);
+    le_put_i16(rec.data(), 4, 1);
+    rec[7] = 2;
+    if (session.config(rec.data()) != 0) return 1;
+
+    rec = new_record(50);
+    std::memcpy(rec.data() + 8, "FRE", 3);
+    session.config(rec.data());
+
+    const int codes[] = {11, 20, 21, 22, 23, 25, 40, 44, 47};
+    for (int code : codes) {
+        rec = new_record(code);
+        if (code == 11) {
+            le_put_i16(rec.data(), 4, 3);
+            le_put_u32(rec.data(), 11, 0);
+        }
+        if (code == 21) le_put_i16(rec.data(), 6, reset ? 1 : 0);
+        session.config(rec.data());
+        if (le_i16(rec.data(), 0) != 0) {
+            if (code == 47 && !session.save_error.empty())
+                std::fprintf(stderr, "kvrac: %s\n", session.save_error.c_str());
+            return 1;
+        }
+    }
+    return 0;
+}

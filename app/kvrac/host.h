@@ -1,0 +1,37 @@
+// The host side of the driver interface: the service table the driver calls, the
+// message records the host sends, and the configuration sequence.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host/host_services.h"
+
+constexpr int message_record_size = 2064;
+
+struct host_session {
+    uint8_t service_table[256];      // handed to PLADI; u32 host addresses at fixed offsets
+    const uint8_t* descriptor;       // the driver's descriptor, from PLADI
+    message_handler_fn* config;      // configuration handler (descriptor offset 410)
+    message_handler_fn* plot;        // plot handler (descriptor offset 414)
+    std::string store;               // settings store path
+    std::FILE* job;                  // job output; null = bytes are discarded
+    bool job_write_failed;           // a write to the job output failed
+    std::string save_error;          // why the last save failed, for the user
+};
+
+extern host_session session;
+
+// Builds the service table, calls PLADI and finds the two handlers. Returns 0, or 1
+// (with a message on standard error) when the descriptor lacks a handler.
+int host_open(const std::string& store);
+
+// A fresh zeroed record of `size` bytes carrying `code` at offset 0.
+std::vector<uint8_t> new_record(int code, int size = message_record_size);
+
+// Sends the configuration sequence (49, 50, 11, 20, 21, 22, 23, 25, 40, 44, 47), each in
+// a fresh record; with reset, message 21 asks for the defaults. Stops at the first
+// failed status. Returns 0 when every status was 0, else 1.
+int run_configuration(bool reset);

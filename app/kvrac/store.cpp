@@ -1,0 +1,85 @@
+#include "kvrac/store.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+std::string store_path(const char* option_value) {
+    if (option_value && *option_value) return option_value;
+    if (const char* env = std::getenv("KVRAC_SETTINGS"); env && *env) return env;
+    std::string base;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+        base = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        base = std::string(home) + "/.config";
+    else
+        base = ".";
+    return base + "/kvrac/settings.bin";
+}
+
+int store_load(const std::string& path, void* buffer, int count) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 1;
+    struct stat st;
+    int result = 1;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == count) {
+        unsigned char tmp[256];
+        if (count > 0 && count <= static_cast<int>(sizeof tmp) &&
+            ::read(fd, tmp, count) == count) {
+            std::memcpy(buffer, tmp, count);
+            result = 0;
+        }
+    }
+    ::close(fd);
+    return result;
+}
+
+namespace {
+
+// Creates every missing folder on the way to path's parent.
+void make_parents(const std::string& path) {
+    for (size_t i = 1; i < path.size(); ++i) {
+        if (path[i] != '/') continue;
+        std::string dir = path.substr(0, i);
+        ::mkdir(dir.c_str(), 0755);
+    }
+}
+
+std::string parent_of(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+} // namespace
+
+int store_save(const std::string& path, const void* bytes, int count, std::string* error) {
+    make_parents(path);
+    std::string tmp = path + ".XXXXXX";
+    int fd = ::mkstemp(tmp.data());
+    if (fd < 0) {
+        *error = std::string("cannot create a file beside ") + path + ": " + std::strerror(errno);
+        return 1;
+    }
+    bool ok = ::fchmod(fd, 0644) == 0 && ::write(fd, bytes, count) == count && ::fsync(fd) == 0;
+    int saved_errno = errno;
+    ok = (::close(fd) == 0) && ok;
+    if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
+        saved_errno = errno;
+        ok = false;
+    }
+    if (!ok) {
+        ::unlink(tmp.c_str());
+        *error = std::string("cannot write ") + path + ": " + std::strerror(saved_errno);
+        return 1;
+    }
+    int dir = ::open(parent_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return 0;
+}

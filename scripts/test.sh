@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds the driver, the host program, the benchmarks and every test, then runs the
+# tests. Missing Debian packages are installed first.
+#   bash scripts/test.sh                      normal build in ./build
+#   bash scripts/test.sh --sanitize           AddressSanitizer + UBSan build in ./build-asan
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+build=build
+flags=(-DKVRAC_WERROR=ON -DKVRAC_TESTS=ON)
+if [ "${1:-}" = "--sanitize" ]; then
+    build=build-asan
+    flags+=(-DKVRAC_SANITIZE=ON -DKVRAC_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug)
+fi
+jobs=$(nproc)
+cmake -S . -B "$build" "${flags[@]}"
+cmake --build "$build" -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir "$build" --output-on-failure -j"$jobs"
