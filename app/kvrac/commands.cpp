@@ -43,11 +43,10 @@ const char config_help[] =
     "Exit status: 0 saved, 1 the driver answered a failure (its message is shown),\n"
     "2 bad usage.\n";
 
-const char show_help[] =
-    "Usage: kvrac show [--settings PATH]\n"
-    "\n"
-    "Prints the stored settings, one field a line: name, value and meaning.\n"
-    "Exit status: 0 shown, 1 nothing is stored, 2 bad usage.\n";
+const char show_help[] = "Usage: kvrac show [--settings PATH]\n"
+                         "\n"
+                         "Prints the stored settings, one field a line: name, value and meaning.\n"
+                         "Exit status: 0 shown, 1 nothing is stored, 2 bad usage.\n";
 
 const char formats_help[] =
     "Usage: kvrac formats\n"

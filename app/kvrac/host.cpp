@@ -49,7 +49,9 @@ int KVRAC_CDECL service_save_config(int count, const void* bytes) {
     return store_save(session.store, bytes, count, &session.save_error);
 }
 
-int KVRAC_CDECL service_192(int, int) { return 0; }
+int KVRAC_CDECL service_192(int, int) {
+    return 0;
+}
 
 void put_service(int offset, host_addr address) {
     le_put_u32(session.service_table, offset, address);

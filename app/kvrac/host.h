@@ -12,14 +12,14 @@
 constexpr int message_record_size = 2064;
 
 struct host_session {
-    uint8_t service_table[256];      // handed to PLADI; u32 host addresses at fixed offsets
-    const uint8_t* descriptor;       // the driver's descriptor, from PLADI
-    message_handler_fn* config;      // configuration handler (descriptor offset 410)
-    message_handler_fn* plot;        // plot handler (descriptor offset 414)
-    std::string store;               // settings store path
-    std::FILE* job;                  // job output; null = bytes are discarded
-    bool job_write_failed;           // a write to the job output failed
-    std::string save_error;          // why the last save failed, for the user
+    uint8_t service_table[256]; // handed to PLADI; u32 host addresses at fixed offsets
+    const uint8_t* descriptor;  // the driver's descriptor, from PLADI
+    message_handler_fn* config; // configuration handler (descriptor offset 410)
+    message_handler_fn* plot;   // plot handler (descriptor offset 414)
+    std::string store;          // settings store path
+    std::FILE* job;             // job output; null = bytes are discarded
+    bool job_write_failed;      // a write to the job output failed
+    std::string save_error;     // why the last save failed, for the user
 };
 
 extern host_session session;

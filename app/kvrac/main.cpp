@@ -1,3 +1,5 @@
 #include "kvrac/commands.h"
 
-int main(int argc, char** argv) { return kvrac_main(argc, argv); }
+int main(int argc, char** argv) {
+    return kvrac_main(argc, argv);
+}

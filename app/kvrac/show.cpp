@@ -16,7 +16,9 @@ void line(const char* name, const std::string& value, const std::string& meaning
     std::printf("%-18s %-8s %s\n", name, value.c_str(), meaning.c_str());
 }
 
-std::string num(long v) { return std::to_string(v); }
+std::string num(long v) {
+    return std::to_string(v);
+}
 
 std::string hex4(unsigned v) {
     char buf[16];
@@ -32,18 +34,23 @@ std::string range_note(long v, long low, long high) {
 
 std::string size_text(double length, double width) {
     char buf[96];
-    std::snprintf(buf, sizeof buf, "%g x %g in (%.0f x %.0f mm)", length, width,
-                  length * inch_mm, width * inch_mm);
+    std::snprintf(buf, sizeof buf, "%g x %g in (%.0f x %.0f mm)", length, width, length * inch_mm,
+                  width * inch_mm);
     return buf;
 }
 
 std::string resolution_text(unsigned mode) {
     switch (mode & mode_res_mask) {
-    case mode_res_600: return "600 dpi";
-    case mode_res_400: return "400 dpi";
-    case mode_res_300: return "300 dpi";
-    case mode_res_200: return "200 dpi";
-    default: return "no valid resolution (the driver uses its default)";
+    case mode_res_600:
+        return "600 dpi";
+    case mode_res_400:
+        return "400 dpi";
+    case mode_res_300:
+        return "300 dpi";
+    case mode_res_200:
+        return "200 dpi";
+    default:
+        return "no valid resolution (the driver uses its default)";
     }
 }
 
@@ -90,8 +97,7 @@ int show_settings(const std::string& store) {
          "finisher bin: " + cp1252_trimmed(finish_bin_name(model, s.finish_bin)) +
              range_note(s.finish_bin, 0, bin_rows - 1));
     line("red_pen", num(s.red_pen),
-         std::string("pen printed in red when red printing is on") +
-             range_note(s.red_pen, 1, 255));
+         std::string("pen printed in red when red printing is on") + range_note(s.red_pen, 1, 255));
     line("reserved_word", num(s.reserved_word), "reserved");
     line("margin_mm", num(s.margin_mm),
          "margin on all four sides, mm" + range_note(s.margin_mm, 0, 10));
@@ -101,7 +107,7 @@ int show_settings(const std::string& store) {
                                           : ", 7-bit encoded polylines (PE7)";
     if (s.plot_flags & plot_serial) {
         unsigned hs = s.plot_flags & plot_handshake_mask;
-        pf += hs == 0 ? ", serial port with Xon/Xoff"
+        pf += hs == 0                         ? ", serial port with Xon/Xoff"
               : hs == plot_handshake_hardware ? ", serial port with hardware handshake"
                                               : ", serial port without handshake set-up";
     } else {
@@ -116,9 +122,9 @@ int show_settings(const std::string& store) {
     mf += (s.mode_flags & mode_rotated) ? ", paper rotated" : ", paper not rotated";
     line("mode_flags", hex4(s.mode_flags), mf);
 
-    std::string mi = s.model_index == 0 ? cp1252_trimmed(reinterpret_cast<const char*>(
-                                              model_name_field(0)))
-                                        : "unknown model (the driver uses its defaults)";
+    std::string mi = s.model_index == 0
+                         ? cp1252_trimmed(reinterpret_cast<const char*>(model_name_field(0)))
+                         : "unknown model (the driver uses its defaults)";
     line("model_index", num(s.model_index), mi);
     char curve[64];
     std::snprintf(curve, sizeof curve, "%u,%u,%u,%u,%u", s.correction_points[0],

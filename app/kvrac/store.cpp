@@ -28,8 +28,7 @@ int store_load(const std::string& path, void* buffer, int count) {
     int result = 1;
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == count) {
         unsigned char tmp[256];
-        if (count > 0 && count <= static_cast<int>(sizeof tmp) &&
-            ::read(fd, tmp, count) == count) {
+        if (count > 0 && count <= static_cast<int>(sizeof tmp) && ::read(fd, tmp, count) == count) {
             std::memcpy(buffer, tmp, count);
             result = 0;
         }

@@ -18,8 +18,8 @@ struct default_curve {
         constexpr int value[5] = {0, 123, 187, 228, 255};
         for (int k = 0; k < 4; ++k)
             for (int i = at[k]; i <= at[k + 1]; ++i)
-                table[i] = static_cast<uint8_t>(value[k] + (value[k + 1] - value[k]) *
-                                                               (i - at[k]) / (at[k + 1] - at[k]));
+                table[i] = static_cast<uint8_t>(value[k] + (value[k + 1] - value[k]) * (i - at[k]) /
+                                                               (at[k + 1] - at[k]));
     }
 };
 
@@ -38,16 +38,17 @@ void reset_correction() {
     std::memcpy(correction.table, default_correction.table, sizeof correction.table);
 }
 
-int correction_at(int input) { return correction.table[input & 0xFF]; }
+int correction_at(int input) {
+    return correction.table[input & 0xFF];
+}
 
 void set_correction_at(int input, int value) {
     correction.table[input & 0xFF] = static_cast<uint8_t>(value);
 }
 
 void build_correction_table() {
-    const double p0 = correction.points[0], p1 = correction.points[1],
-                 p2 = correction.points[2], p3 = correction.points[3],
-                 p4 = correction.points[4];
+    const double p0 = correction.points[0], p1 = correction.points[1], p2 = correction.points[2],
+                 p3 = correction.points[3], p4 = correction.points[4];
     // The order of operations below fixes the entries where the curve meets an integer
     // exactly (at input 170 the default curve is exactly 208).
     const double r = 1.0 / 255.0;

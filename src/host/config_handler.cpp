@@ -27,7 +27,9 @@ config_state config;
 
 enum : int { status_ok = 0, status_failed = -1 };
 
-void set_status(uint8_t* rec, int status) { le_put_i16(rec, 0, status); }
+void set_status(uint8_t* rec, int status) {
+    le_put_i16(rec, 0, status);
+}
 
 // Message 11: the host must speak interface level 3 or later.
 void check_host_version(uint8_t* rec) {
@@ -111,7 +113,8 @@ void device_options(uint8_t* rec) {
 // Message 44: 256 pens of width 0.00278 inch.
 void pen_width_table(uint8_t* rec) {
     set_status(rec, status_ok);
-    le_put_i16(rec, 2, static_cast<uint16_t>(le_u32(rec, 8) + static_cast<uint16_t>(le_i16(rec, 12))));
+    le_put_i16(rec, 2,
+               static_cast<uint16_t>(le_u32(rec, 8) + static_cast<uint16_t>(le_i16(rec, 12))));
     le_put_u32(rec, 4, 255);
     for (int i = 0; i < 256; ++i) le_put_f64(rec, 16 + 8 * i, 0.00278);
 }
@@ -134,7 +137,9 @@ void load_messages(const uint8_t* rec) {
     load_message_texts();
 }
 
-bool guarded(int code) { return code == 11 || code == 21 || code == 40 || code == 47; }
+bool guarded(int code) {
+    return code == 11 || code == 21 || code == 40 || code == 47;
+}
 
 } // namespace
 
@@ -169,7 +174,9 @@ int coordinate_divisor(double a, double b) {
     return d;
 }
 
-int fits_signed_range(double a, double b) { return a < 40.9575 && b < 40.9575 ? 1 : 0; }
+int fits_signed_range(double a, double b) {
+    return a < 40.9575 && b < 40.9575 ? 1 : 0;
+}
 
 void printable_sides(double* a, double* b) {
     const int model = runtime.current_model;
@@ -213,18 +220,37 @@ int KVRAC_CDECL config_handler(uint8_t* rec) {
     }
     int result = 0;
     switch (code) {
-    case 11: check_host_version(rec); break;
-    case 20: list_models(rec); break;
-    case 21: configure_device(rec); break;
+    case 11:
+        check_host_version(rec);
+        break;
+    case 20:
+        list_models(rec);
+        break;
+    case 21:
+        configure_device(rec);
+        break;
     case 22:
     case 23:
-    case 25: capability_table(rec, code); break;
-    case 40: device_options(rec); break;
-    case 44: pen_width_table(rec); break;
-    case 47: save_device_settings(rec); break;
-    case 49: result = identify_driver(rec); break;
-    case 50: load_messages(rec); break;
-    default: break; // 2 and every unknown code: nothing
+    case 25:
+        capability_table(rec, code);
+        break;
+    case 40:
+        device_options(rec);
+        break;
+    case 44:
+        pen_width_table(rec);
+        break;
+    case 47:
+        save_device_settings(rec);
+        break;
+    case 49:
+        result = identify_driver(rec);
+        break;
+    case 50:
+        load_messages(rec);
+        break;
+    default:
+        break; // 2 and every unknown code: nothing
     }
     host_link.message = nullptr;
     return result;

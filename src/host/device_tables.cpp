@@ -31,17 +31,28 @@ struct fixed_format {
 };
 
 const fixed_format fixed_formats[22] = {
-    {"E-arch(36po)", 48.0, 36.0},         {"D-arch(24po)", 36.0, 24.0},
-    {"C-arch(18po)", 24.0, 17.973},       {"B-arch(12po)", 17.973, 12.0},
-    {"A-arch(9po)", 12.0, 8.96},          {"E-ANSI(34po)", 44.0, 34.0},
-    {"D-ANSI(22po)", 34.0, 22.0},         {"C-ANSI(17po)", 22.0, 17.0},
-    {"B-ANSI(11po)", 17.0, 11.0},         {"A-ANSI(8,5po)", 11.0, 8.5},
-    {"A0", 46.773, 33.12},                {"A1", 33.12, 23.36},
-    {"A2", 23.36, 16.533},                {"A3", 16.533, 11.68},
-    {"A4", 11.68, 8.266},                 {"Sp. A0 880 x 1230", 48.426, 34.613},
-    {"Sp. A1 625 x 880", 34.613, 24.586}, {"Sp. A1 620 x 871", 34.293, 24.373},
-    {"Sp. A2 440 x 625", 24.586, 17.333}, {"Sp. A2 435 x 620", 24.373, 17.12},
-    {"Sp. A3 312 x 440", 17.333, 12.266}, {"Sp. A3 310 x 435", 17.12, 12.16},
+    {"E-arch(36po)", 48.0, 36.0},
+    {"D-arch(24po)", 36.0, 24.0},
+    {"C-arch(18po)", 24.0, 17.973},
+    {"B-arch(12po)", 17.973, 12.0},
+    {"A-arch(9po)", 12.0, 8.96},
+    {"E-ANSI(34po)", 44.0, 34.0},
+    {"D-ANSI(22po)", 34.0, 22.0},
+    {"C-ANSI(17po)", 22.0, 17.0},
+    {"B-ANSI(11po)", 17.0, 11.0},
+    {"A-ANSI(8,5po)", 11.0, 8.5},
+    {"A0", 46.773, 33.12},
+    {"A1", 33.12, 23.36},
+    {"A2", 23.36, 16.533},
+    {"A3", 16.533, 11.68},
+    {"A4", 11.68, 8.266},
+    {"Sp. A0 880 x 1230", 48.426, 34.613},
+    {"Sp. A1 625 x 880", 34.613, 24.586},
+    {"Sp. A1 620 x 871", 34.293, 24.373},
+    {"Sp. A2 440 x 625", 24.586, 17.333},
+    {"Sp. A2 435 x 620", 24.373, 17.12},
+    {"Sp. A3 312 x 440", 17.333, 12.266},
+    {"Sp. A3 310 x 435", 17.12, 12.16},
 };
 
 // Custom-length roll formats: the base name after "Format perso. largeur " and width.
@@ -51,12 +62,24 @@ struct custom_format {
 };
 
 const custom_format custom_formats[19] = {
-    {"E-arch(36po)", 36.0},  {"D-arch(24po)", 24.0}, {"C-arch(18po)", 17.973},
-    {"B-arch(12po)", 12.0},  {"A-arch(9po)", 8.96},  {"E-ANSI(34po)", 34.0},
-    {"D-ANSI(22po)", 22.0},  {"C-ANSI(17po)", 17.0}, {"B-ANSI(11po)", 11.0},
-    {"A-ANSI(8,5po)", 8.5},  {"A0", 33.12},          {"A1", 23.36},
-    {"A2", 16.533},          {"A3", 11.68},          {"Sp. A0 880mm", 34.613},
-    {"Sp. A1 625mm", 24.586}, {"Sp. A1 620mm", 24.373}, {"Sp. A2 440mm", 17.333},
+    {"E-arch(36po)", 36.0},
+    {"D-arch(24po)", 24.0},
+    {"C-arch(18po)", 17.973},
+    {"B-arch(12po)", 12.0},
+    {"A-arch(9po)", 8.96},
+    {"E-ANSI(34po)", 34.0},
+    {"D-ANSI(22po)", 22.0},
+    {"C-ANSI(17po)", 17.0},
+    {"B-ANSI(11po)", 11.0},
+    {"A-ANSI(8,5po)", 8.5},
+    {"A0", 33.12},
+    {"A1", 23.36},
+    {"A2", 16.533},
+    {"A3", 11.68},
+    {"Sp. A0 880mm", 34.613},
+    {"Sp. A1 625mm", 24.586},
+    {"Sp. A1 620mm", 24.373},
+    {"Sp. A2 440mm", 17.333},
     {"Sp. A2 435mm", 17.12},
 };
 
@@ -71,11 +94,11 @@ struct custom_default {
 };
 
 const custom_default custom_defaults[] = {
-    {"A0", 1189},         {"A1", 841},          {"A2", 594},          {"A3", 420},
-    {"Sp. A0 880", 1230}, {"Sp. A1 625", 880},  {"Sp. A1 620", 871},  {"Sp. A2 440", 625},
-    {"Sp. A2 435", 620},  {"E-arch", 1219},     {"D-arch", 914},      {"C-arch", 609},
-    {"B-arch", 457},      {"A-arch", 304},      {"E-ANSI", 1117},     {"D-ANSI", 863},
-    {"C-ANSI", 558},      {"B-ANSI", 431},      {"A-ANSI", 279},
+    {"A0", 1189},         {"A1", 841},         {"A2", 594},         {"A3", 420},
+    {"Sp. A0 880", 1230}, {"Sp. A1 625", 880}, {"Sp. A1 620", 871}, {"Sp. A2 440", 625},
+    {"Sp. A2 435", 620},  {"E-arch", 1219},    {"D-arch", 914},     {"C-arch", 609},
+    {"B-arch", 457},      {"A-arch", 304},     {"E-ANSI", 1117},    {"D-ANSI", 863},
+    {"C-ANSI", 558},      {"B-ANSI", 431},     {"A-ANSI", 279},
 };
 
 // Media types, RTL/GL2 half: display name and HP-GL/2 media-type instruction.
@@ -89,10 +112,18 @@ const int16_t model_capabilities[11] = {1, 1, 0, 0, 0, 1, 0, 0, 1, 1, 0};
 
 // Field layout inside the rows.
 enum : int {
-    format_name = 0, format_name_size = 56, format_length = 56, format_width = 64,
-    format_custom = 72, format_max = 74,
-    media_half_size = 120, media_name_size = 60, media_command = 60,
-    finisher_name_size = 60, finisher_pjl = 60, finisher_pjl_size = 62,
+    format_name = 0,
+    format_name_size = 56,
+    format_length = 56,
+    format_width = 64,
+    format_custom = 72,
+    format_max = 74,
+    media_half_size = 120,
+    media_name_size = 60,
+    media_command = 60,
+    finisher_name_size = 60,
+    finisher_pjl = 60,
+    finisher_pjl_size = 62,
     model_record_size = 54,
 };
 
@@ -186,7 +217,9 @@ uint8_t* descriptor_bytes() {
     return desc.bytes;
 }
 
-bool model_ok(int model) { return model >= 0 && model < model_count; }
+bool model_ok(int model) {
+    return model >= 0 && model < model_count;
+}
 
 // Text field of a table row, or "" for a row outside the table's entries.
 const char* row_text(int table, int stride, int table_rows, int model, int row, int field) {
@@ -197,7 +230,9 @@ const char* row_text(int table, int stride, int table_rows, int model, int row, 
 
 } // namespace
 
-const uint8_t* descriptor() { return descriptor_bytes(); }
+const uint8_t* descriptor() {
+    return descriptor_bytes();
+}
 
 void descriptor_set_handlers(uint32_t config_handler, uint32_t plot_handler) {
     uint8_t* d = descriptor_bytes();
@@ -257,8 +292,7 @@ const char* finish_program_name(int model, int row) {
     return row_text(desc_programs, finisher_stride, program_table_rows, model, row, 0);
 }
 const char* finish_program_pjl(int model, int row) {
-    return row_text(desc_programs, finisher_stride, program_table_rows, model, row,
-                    finisher_pjl);
+    return row_text(desc_programs, finisher_stride, program_table_rows, model, row, finisher_pjl);
 }
 const char* finish_margins_name(int model, int row) {
     return row_text(desc_margins, finisher_stride, margin_table_rows, model, row, 0);

@@ -9,12 +9,12 @@
 
 #include <cstdint>
 
-constexpr int model_count = 2;      // slots per table; only model 0 exists
-constexpr int format_rows = 41;     // paper formats per model (rows 1..41)
-constexpr int media_type_rows = 4;  // media types per model (rows 0..3)
-constexpr int program_rows = 21;    // finisher programmes (rows 0..20)
-constexpr int margin_rows = 2;      // finisher margin modes (rows 0..1)
-constexpr int bin_rows = 15;        // finisher bins (rows 0..14)
+constexpr int model_count = 2;     // slots per table; only model 0 exists
+constexpr int format_rows = 41;    // paper formats per model (rows 1..41)
+constexpr int media_type_rows = 4; // media types per model (rows 0..3)
+constexpr int program_rows = 21;   // finisher programmes (rows 0..20)
+constexpr int margin_rows = 2;     // finisher margin modes (rows 0..1)
+constexpr int bin_rows = 15;       // finisher bins (rows 0..14)
 constexpr int max_custom_length_mm = 15000;
 
 // Descriptor layout (byte offsets).
@@ -63,10 +63,10 @@ int model_capability(int model, int word_offset);
 const uint8_t* model_name_field(int model);
 
 struct format_row {
-    const char* name; // blank-padded name as stored, "" for a row out of range
-    double length;    // inches
-    double width;     // inches
-    int custom;       // 1 = custom-length roll format
+    const char* name;  // blank-padded name as stored, "" for a row out of range
+    double length;     // inches
+    double width;      // inches
+    int custom;        // 1 = custom-length roll format
     int max_length_mm; // 15000 on custom rows, 0 elsewhere
 };
 

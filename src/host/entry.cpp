@@ -8,8 +8,7 @@
 #include "platform/host_address.h"
 #include "plot/plot_handler.h"
 
-extern "C" KVRAC_EXPORT const uint8_t* KVRAC_STDCALL PLADI(const uint8_t* service_table,
-                                                           uint32_t) {
+extern "C" KVRAC_EXPORT const uint8_t* KVRAC_STDCALL PLADI(const uint8_t* service_table, uint32_t) {
     host_link.service_table = service_table;
     descriptor_set_handlers(host_addr_of_fn(&config_handler), host_addr_of_fn(&plot_handler));
     return descriptor();

@@ -35,7 +35,9 @@ void host_print(const char* format, ...) {
     fn(print_buffer);
 }
 
-void host_print_message(int slot) { host_print("\n%s\n", message_text(slot)); }
+void host_print_message(int slot) {
+    host_print("\n%s\n", message_text(slot));
+}
 
 void host_send_text(const char* text) {
     if (host_send_text_fn* fn = service<host_send_text_fn>(host_send_text_offset)) fn(text);

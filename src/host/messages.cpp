@@ -23,7 +23,8 @@ struct builtin_text {
 const builtin_text builtin_texts[] = {
     {0, "Tentative d'appel du dessin \xE0 partir de l'application autre que Auto CAD."},
     {1, "Version Auto CAD invalide. Utiliser R14 ou ult\xE9rieur."},
-    {2, "Impossible de r\xE9server l'espace m\xE9moire n\xE9" "cessaire pour travailler"},
+    {2, "Impossible de r\xE9server l'espace m\xE9moire n\xE9"
+        "cessaire pour travailler"},
     {8, "Type de ligne No. 0 = Ligne solide"},
     {9, " = ................................"},
     {10, " = ----    ----    ----    ----    "},
@@ -37,8 +38,12 @@ const builtin_text builtin_texts[] = {
     {27, "Nombre de copies : "},
     {28, "Port du traceur : "},
     {29, "Parall\xE8le "},
-    {33, "S\xE9lectionner les donn\xE9" "es g\xE9n\xE9r\xE9" "es : KTGL+MMR "},
-    {34, "S\xE9lectionner les donn\xE9" "es g\xE9n\xE9r\xE9" "es : HP-RTL/GL2 "},
+    {33, "S\xE9lectionner les donn\xE9"
+         "es g\xE9n\xE9r\xE9"
+         "es : KTGL+MMR "},
+    {34, "S\xE9lectionner les donn\xE9"
+         "es g\xE9n\xE9r\xE9"
+         "es : HP-RTL/GL2 "},
     {35, "Remplir un polygone. (Demi-teinte) "},
     {36, "Remplir un polygone. (Aplat) "},
     {49, "R\xE9solution d'image : "},
@@ -48,15 +53,21 @@ const builtin_text builtin_texts[] = {
     {53, "200dpi "},
     {55, "Programme: "},
     {56, "Marge: "},
-    {57, "Bac r\xE9" "cepteur: "},
+    {57, "Bac r\xE9"
+         "cepteur: "},
     {58, "S\xE9lectionner le type de support : "},
-    {70, "R\xE9" "ception en manuel "},
-    {71, "Aucune r\xE9" "ception en manuel "},
+    {70, "R\xE9"
+         "ception en manuel "},
+    {71, "Aucune r\xE9"
+         "ception en manuel "},
     {72, "Impression rouge "},
     {73, "Aucune impression rouge "},
-    {75, "\xC9" "chec de la sauvegarde des informations de configuration.  "},
-    {76, "\xC9" "chec d'obtention des informations de configuration. "},
-    {77, "Une erreur s'est produite pendant la r\xE9" "ception du traceur. "},
+    {75, "\xC9"
+         "chec de la sauvegarde des informations de configuration.  "},
+    {76, "\xC9"
+         "chec d'obtention des informations de configuration. "},
+    {77, "Une erreur s'est produite pendant la r\xE9"
+         "ception du traceur. "},
 };
 
 } // namespace

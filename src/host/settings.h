@@ -32,7 +32,7 @@ enum : uint16_t {
     plot_serial = 0x0001,         // serial port: handshake set-up sent at job start
     plot_handshake_mask = 0x0300, // 0 Xon/Xoff, 0x100 hardware, 0x200/0x300 none
     plot_handshake_hardware = 0x0100,
-    plot_halftone = 0x1000, // halftone fill; clear = solid fill
+    plot_halftone = 0x1000,  // halftone fill; clear = solid fill
     plot_pe_base64 = 0x2000, // PE numbers in base 64 ("PE"); clear = base 32 ("PE7")
 };
 
@@ -51,16 +51,16 @@ enum : uint16_t {
 
 // Run-time values, not stored.
 struct settings_runtime {
-    int32_t current_model;    // model in use, 0..model_count-1
-    int32_t job_copies;       // copies of the current job, 1 at load
-    char label_text[65];      // up to 64 printable ASCII characters, NUL-terminated
-    double margins[4];        // inches: two along the length, two along the width
-    double printable_length;  // inches, longer printable side reported to the host
-    double printable_width;   // inches, shorter printable side
-    uint8_t paper_unrotated;  // 1 when the format's width is not below its length
+    int32_t current_model;      // model in use, 0..model_count-1
+    int32_t job_copies;         // copies of the current job, 1 at load
+    char label_text[65];        // up to 64 printable ASCII characters, NUL-terminated
+    double margins[4];          // inches: two along the length, two along the width
+    double printable_length;    // inches, longer printable side reported to the host
+    double printable_width;     // inches, shorter printable side
+    uint8_t paper_unrotated;    // 1 when the format's width is not below its length
     int32_t coordinate_divisor; // power of two keeping coordinates within 16 bits
-    double steps_per_inch;    // device steps per inch after the divisor
-    double scale_factor;      // device units per plotter unit
+    double steps_per_inch;      // device steps per inch after the divisor
+    double scale_factor;        // device units per plotter unit
 };
 
 extern settings_record settings;

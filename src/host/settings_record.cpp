@@ -5,10 +5,21 @@
 
 // Stored layout: byte offsets of the record's fields.
 enum : int {
-    at_copies = 0, at_media_format = 4, at_custom_length = 8, at_media_type = 12,
-    at_finish_program = 14, at_finish_margins = 16, at_finish_bin = 18, at_red_pen = 20,
-    at_reserved = 24, at_margin = 26, at_plot_flags = 28, at_mode_flags = 30,
-    at_model_index = 32, at_correction = 34, at_spare = 39,
+    at_copies = 0,
+    at_media_format = 4,
+    at_custom_length = 8,
+    at_media_type = 12,
+    at_finish_program = 14,
+    at_finish_margins = 16,
+    at_finish_bin = 18,
+    at_red_pen = 20,
+    at_reserved = 24,
+    at_margin = 26,
+    at_plot_flags = 28,
+    at_mode_flags = 30,
+    at_model_index = 32,
+    at_correction = 34,
+    at_spare = 39,
 };
 
 void settings_to_bytes(const settings_record& rec, uint8_t out[settings_size]) {
@@ -48,4 +59,3 @@ settings_record settings_from_bytes(const uint8_t in[settings_size]) {
     rec.spare = in[at_spare];
     return rec;
 }
-

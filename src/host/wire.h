@@ -10,7 +10,9 @@
 #include <cstdint>
 #include <cstring>
 
-inline uint8_t le_u8(const uint8_t* rec, int off) { return rec[off]; }
+inline uint8_t le_u8(const uint8_t* rec, int off) {
+    return rec[off];
+}
 
 inline uint16_t le_u16(const uint8_t* rec, int off) {
     return static_cast<uint16_t>(rec[off] | (rec[off + 1] << 8));
@@ -25,7 +27,9 @@ inline uint32_t le_u32(const uint8_t* rec, int off) {
            static_cast<uint32_t>(rec[off + 2]) << 16 | static_cast<uint32_t>(rec[off + 3]) << 24;
 }
 
-inline int32_t le_i32(const uint8_t* rec, int off) { return static_cast<int32_t>(le_u32(rec, off)); }
+inline int32_t le_i32(const uint8_t* rec, int off) {
+    return static_cast<int32_t>(le_u32(rec, off));
+}
 
 inline double le_f64(const uint8_t* rec, int off) {
     uint64_t bits = 0;
@@ -35,7 +39,9 @@ inline double le_f64(const uint8_t* rec, int off) {
     return v;
 }
 
-inline void le_put_u8(uint8_t* rec, int off, uint8_t v) { rec[off] = v; }
+inline void le_put_u8(uint8_t* rec, int off, uint8_t v) {
+    rec[off] = v;
+}
 
 inline void le_put_u16(uint8_t* rec, int off, uint16_t v) {
     rec[off] = static_cast<uint8_t>(v);

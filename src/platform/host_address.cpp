@@ -6,8 +6,12 @@
 #if UINTPTR_MAX == 0xFFFFFFFFu
 
 // 32-bit build: a host address is the pointer.
-host_addr host_addr_of(const void* p) { return static_cast<host_addr>(reinterpret_cast<uintptr_t>(p)); }
-void* host_addr_ptr(host_addr a) { return reinterpret_cast<void*>(static_cast<uintptr_t>(a)); }
+host_addr host_addr_of(const void* p) {
+    return static_cast<host_addr>(reinterpret_cast<uintptr_t>(p));
+}
+void* host_addr_ptr(host_addr a) {
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(a));
+}
 void host_addr_forget(host_addr) {}
 
 #else
@@ -28,7 +32,9 @@ struct registry_state {
 
 registry_state registry;
 
-host_addr handle_of_slot(int slot) { return handle_base + static_cast<host_addr>(slot) * handle_stride; }
+host_addr handle_of_slot(int slot) {
+    return handle_base + static_cast<host_addr>(slot) * handle_stride;
+}
 
 int slot_of_handle(host_addr a) {
     if (a < handle_base || (a - handle_base) % handle_stride != 0) return -1;

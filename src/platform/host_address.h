@@ -36,4 +36,6 @@ template <class F> host_addr host_addr_of_fn(F* f) {
     return host_addr_of(reinterpret_cast<const void*>(f));
 }
 
-template <class F> F* host_addr_fn(host_addr a) { return reinterpret_cast<F*>(host_addr_ptr(a)); }
+template <class F> F* host_addr_fn(host_addr a) {
+    return reinterpret_cast<F*>(host_addr_ptr(a));
+}

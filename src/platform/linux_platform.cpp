@@ -22,7 +22,9 @@ char module_marker;
 
 } // namespace
 
-uint32_t platform_version() { return 0x0A280105u; } // NT family, major version 5
+uint32_t platform_version() {
+    return 0x0A280105u;
+} // NT family, major version 5
 
 uint32_t platform_tls_alloc() {
     for (int i = 0; i < tls_slots; ++i) {
