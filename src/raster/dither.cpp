@@ -57,18 +57,13 @@ struct raster_rows_state {
     page_bitmap* page;          // bitmap the rows go into; null when no image is open
     int32_t n;                  // replication factor, >= 1
     int32_t source_width;       // source pixels accepted per row: page width / n, >= 0
-    uint32_t key;               // key colour red | green << 8 | blue << 16; 0xFFFFFFFF
-                                // (matches no colour) when the image is opaque
+    int32_t transparent;        // 1: pixels of the key colour become white; 0: opaque
+    uint8_t key[3];             // key colour: red, green, blue
     uint8_t* levels;            // one device row of dither levels, 8 * row_bytes entries
     uint8_t level_of_grey[256]; // dither level for each grey: 255 - correction, 0 = white
 };
 
 static raster_rows_state rows;
-
-// Packs a colour for comparison with the key.
-static inline uint32_t pack_rgb(uint32_t red, uint32_t green, uint32_t blue) {
-    return red | green << 8 | blue << 16;
-}
 
 // Grey level 0 .. 255 of a colour. For red = green = blue the weighted sum is exactly
 // 100 times the component, so grey pixels keep their value without a separate test.
@@ -76,21 +71,31 @@ static inline uint32_t grey_of(uint32_t red, uint32_t green, uint32_t blue) {
     return (30 * red + 59 * green + 11 * blue) / 100;
 }
 
-// Dither level of a colour after the key test.
-static inline uint8_t level_of(uint32_t red, uint32_t green, uint32_t blue) {
-    if (pack_rgb(red, green, blue) == rows.key) return rows.level_of_grey[255];
-    return rows.level_of_grey[grey_of(red, green, blue)];
+// Dither level of a colour after the key test (used once per row, for the foreground).
+static uint8_t level_of(uint32_t red, uint32_t green, uint32_t blue) {
+    bool key =
+        rows.transparent && red == rows.key[0] && green == rows.key[1] && blue == rows.key[2];
+    return rows.level_of_grey[key ? 255 : grey_of(red, green, blue)];
 }
 
-// Levels of count colour pixels (three bytes each) into lev[0 .. count).
+// Levels of count colour pixels (three bytes each) into lev[0 .. count). Opaque images,
+// the common case, take a loop without the key test; the keyed loop tests without
+// branches. Everything the loops read is copied to locals first, since the byte stores
+// could otherwise alias the module state.
 static void colour_levels(const uint8_t* px, int32_t count, uint8_t* lev) {
-    const uint32_t key = rows.key;
-    const uint8_t white = rows.level_of_grey[255];
     const uint8_t* level_of_grey = rows.level_of_grey;
+    if (!rows.transparent) {
+        for (int32_t i = 0; i < count; i++, px += 3)
+            lev[i] = level_of_grey[grey_of(px[0], px[1], px[2])];
+        return;
+    }
+    const uint32_t key_red = rows.key[0], key_green = rows.key[1], key_blue = rows.key[2];
+    const uint8_t white = level_of_grey[255];
     for (int32_t i = 0; i < count; i++, px += 3) {
         uint32_t red = px[0], green = px[1], blue = px[2];
         uint8_t level = level_of_grey[grey_of(red, green, blue)];
-        lev[i] = pack_rgb(red, green, blue) == key ? white : level;
+        bool key = (red == key_red) & (green == key_green) & (blue == key_blue);
+        lev[i] = key ? white : level;
     }
 }
 
@@ -137,7 +142,10 @@ int raster_rows_begin(page_bitmap* page, int32_t n, int32_t transparent, uint8_t
     rows.page = page;
     rows.n = n;
     rows.source_width = page->width / n;
-    rows.key = transparent ? pack_rgb(key_red, key_green, key_blue) : 0xFFFFFFFFu;
+    rows.transparent = transparent != 0;
+    rows.key[0] = key_red;
+    rows.key[1] = key_green;
+    rows.key[2] = key_blue;
     for (int g = 0; g < 256; g++) rows.level_of_grey[g] = (uint8_t)(255 - correction.table[g]);
     return 0;
 }
