@@ -1,0 +1,316 @@
+// The vector encoder.
+//
+// Workload: a drawing is tens of thousands to millions of moves and draws, most of
+// them short lines a few device units long, in runs that pen, line-type and width
+// changes interrupt now and then. Each move or draw must cost a transform, a couple of
+// PE numbers formatted into a small scratch area and one append to the output buffer;
+// nothing is allocated. Filled polygons are rarer and follow the same path per vertex.
+#include "geometry/vector.h"
+
+#include <cassert>
+#include <cstdio>
+#include <cstring>
+
+#include "geometry/ktgl.h"
+#include "host/host_services.h"
+#include "host/settings.h"
+#include "host/wire.h"
+#include "platform/host_address.h"
+#include "plot/output.h"
+#include "plot/pens.h"
+
+vector_state vec = {vec_idle, vec_idle, {0, 0}, {0, 0}, -1, -1, "PE7", 0, 1};
+
+namespace {
+
+// Device coordinates are kept within +-2^30 so that a displacement always fits in 32
+// bits, whatever scale factor the host negotiated.
+constexpr double device_limit = 1073741824.0;
+
+// KTGL opcodes written here.
+enum : uint8_t {
+    ktgl_segment_16 = 0x64, // one line: start x, y and dx, dy as 16-bit words
+    ktgl_segment_32 = 0x6B, // the same with 32-bit values
+    ktgl_long = 0xFF,       // introduces a record whose word count is a 16-bit word
+    ktgl_polygon_16 = 0x7C, // filled polygon: vertex 0, then displacements, 16-bit
+    ktgl_polygon_32 = 0x83, // the same, 32-bit
+};
+
+// Bytes of one PE number at most: 33 bits of folded value, 5 per digit in base 32.
+constexpr int pe_number_max = 7;
+
+bool ktgl_mode() {
+    return (settings.mode_flags & mode_ktgl) != 0;
+}
+
+// trunc(v * scale factor), limited to the device range (NaN gives 0).
+int32_t to_device(int32_t v) {
+    double d = v * runtime.scale_factor;
+    if (!(d > -device_limit)) return d != d ? 0 : static_cast<int32_t>(-device_limit);
+    if (d > device_limit) return static_cast<int32_t>(device_limit);
+    return static_cast<int32_t>(d);
+}
+
+// Stores the PE digits of n at out (no NUL) and returns their number. The sign goes
+// to bit 0 of the folded value, digits follow least significant first; continuation
+// digits lie in 63..94 (63..126 in base 64), the last digit in 95..126 (191..254).
+int pe_digits(int32_t n, char* out) {
+    uint64_t b = n >= 0 ? 2 * static_cast<uint64_t>(n)
+                        : 1 + 2 * static_cast<uint64_t>(-static_cast<int64_t>(n));
+    int used = 0;
+    if (vec.pe_base64) {
+        for (; b >= 64; b >>= 6) out[used++] = static_cast<char>((b & 63) + 63);
+        out[used++] = static_cast<char>(static_cast<uint8_t>(b + 191));
+    } else {
+        for (; b >= 32; b >>= 5) out[used++] = static_cast<char>((b & 31) + 63);
+        out[used++] = static_cast<char>(b + 95);
+    }
+    assert(used <= pe_number_max);
+    return used;
+}
+
+// Moves the point registers to the transformed (x, y); returns the displacement.
+device_point advance(uint16_t x, uint16_t y) {
+    vec.last_in_x = x;
+    vec.last_in_y = y;
+    vec.previous = vec.current;
+    vec.current = {to_device(x), to_device(y)};
+    return {vec.current.x - vec.previous.x, vec.current.y - vec.previous.y};
+}
+
+// Appends x and y as 16-bit words (small sheet) or 32-bit values at out; returns the
+// bytes stored.
+int put_pair(int32_t x, int32_t y, uint8_t* out) {
+    if (vec.small_sheet) {
+        int used = put_be16(x, out);
+        return used + put_be16(y, out + used);
+    }
+    int used = put_be32(x, out);
+    return used + put_be32(y, out + used);
+}
+
+// Writes one segment record: start point and displacement.
+int write_segment(device_point start, device_point delta) {
+    uint8_t record[18];
+    record[0] = vec.small_sheet ? ktgl_segment_16 : ktgl_segment_32;
+    record[1] = vec.small_sheet ? 4 : 8;
+    int used = 2 + put_pair(start.x, start.y, record + 2);
+    used += put_pair(delta.x, delta.y, record + used);
+    assert(used == (vec.small_sheet ? 10 : 18));
+    return out_write_bytes(used, record);
+}
+
+// A move or draw that repeats the last input point while the state has not changed
+// since the message before is dropped; a draw after a move to that point is a dot and
+// stays.
+bool repeats_last_point(uint16_t x, uint16_t y, bool draw) {
+    return vec.state == vec.previous_state && vec.state != vec_idle && x == vec.last_in_x &&
+           y == vec.last_in_y && !(draw && vec.state == vec_moved);
+}
+
+// A host pen a polygon may select: the pens of the table, else the black pen.
+int polygon_pen(int pen) {
+    return pen >= 0 && pen < pen_count ? pen : pens.black_pen;
+}
+
+// Selects a pen for the area fill: "SP%d" (KTGL: the area pen record).
+int select_fill_pen(int pen) {
+    if (ktgl_mode()) return write_ktgl_word_record(ktgl_area_pen, pen);
+    char text[16];
+    std::snprintf(text, sizeof text, "SP%d", pen); // select pen
+    return out_write_string(text);
+}
+
+// The RTL/GL2 outline of a polygon in polygon mode, filled.
+int write_polygon_text(int n, const uint8_t* vertices) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%s<", vec.pe_opener); // pen-up move to vertex 0
+    if (out_write_string(text) < 0) return -1;
+    vec.previous_state = vec_idle;
+    vec.state = vec_moved;
+    if (put_point_text(le_u16(vertices, 0), le_u16(vertices, 2)) < 0) return -1;
+    std::snprintf(text, sizeof text, ";PM0%s", vec.pe_opener); // enter polygon mode, new run
+    if (out_write_string(text) < 0) return -1;
+    vec.state = vec_drawing;
+    for (int i = 1; i < n; ++i)
+        if (put_point_text(le_u16(vertices, 4 * i), le_u16(vertices, 4 * i + 2)) < 0) return -1;
+    if (put_point_text(le_u16(vertices, 0), le_u16(vertices, 2)) < 0) return -1; // close
+    return out_write_string(";PM2FP"); // close polygon mode and fill it
+}
+
+// The KTGL polygon record: head with vertex 0, then one displacement per vertex.
+int write_polygon_record(int n, const uint8_t* vertices) {
+    vec.previous_state = vec.state;
+    vec.state = vec_drawing;
+    if (put_polygon_head(le_u16(vertices, 0), le_u16(vertices, 2), n) < 0) return -1;
+    for (int i = 1; i < n; ++i)
+        if (put_polygon_vertex(le_u16(vertices, 4 * i), le_u16(vertices, 4 * i + 2)) < 0) return -1;
+    return 0;
+}
+
+} // namespace
+
+void vector_job_start() {
+    vec.state = vec_idle;
+    vec.previous_state = vec_idle;
+    vec.current = {0, 0};
+    vec.previous = {0, 0};
+    vec.last_in_x = -1;
+    vec.last_in_y = -1;
+    vec.pe_base64 = (settings.plot_flags & plot_pe_base64) != 0;
+    std::strcpy(vec.pe_opener, vec.pe_base64 ? "PE" : "PE7");
+}
+
+int encode_pe_number(int32_t n) {
+    char digits[32];
+    digits[pe_digits(n, digits)] = '\0';
+    return out_write_string(digits);
+}
+
+int put_point_text(uint16_t x, uint16_t y) {
+    if (host_link.abort_flag != abort_clear) return -1;
+    device_point delta = advance(x, y);
+    char digits[2 * pe_number_max + 1];
+    int used = pe_digits(delta.x, digits);
+    used += pe_digits(delta.y, digits + used);
+    digits[used] = '\0';
+    return out_write_string(digits);
+}
+
+int put_segment(uint16_t x, uint16_t y) {
+    if (host_link.abort_flag != abort_clear) return -1;
+    device_point delta = advance(x, y);
+    if (vec.state != vec_drawing) return 0;
+    return write_segment(vec.previous, delta);
+}
+
+int put_mark(int32_t x, int32_t y) {
+    if (host_link.abort_flag != abort_clear) return -1;
+    return write_segment({to_device(x), to_device(y)}, {0, 0});
+}
+
+int put_polygon_head(uint16_t x, uint16_t y, int n) {
+    if (host_link.abort_flag != abort_clear) return -1;
+    advance(x, y);
+    if (vec.state != vec_drawing) return 0;
+    int words = (vec.small_sheet ? 2 : 4) * n;
+    assert(n > 0 && words <= 0xFFFF);
+    uint8_t record[12];
+    record[0] = ktgl_long;
+    record[1] = vec.small_sheet ? ktgl_polygon_16 : ktgl_polygon_32;
+    int used = 2 + put_be16(words, record + 2);
+    used += put_pair(vec.current.x, vec.current.y, record + used);
+    return out_write_bytes(used, record);
+}
+
+int put_polygon_vertex(uint16_t x, uint16_t y) {
+    if (host_link.abort_flag != abort_clear) return -1;
+    device_point delta = advance(x, y);
+    if (vec.state != vec_drawing) return 0;
+    uint8_t record[8];
+    return out_write_bytes(put_pair(delta.x, delta.y, record), record);
+}
+
+int close_vector_run() {
+    if (!ktgl_mode() && vec.state != vec_idle && out_write_string(";") < 0) return -1; // end PE
+    vec.previous_state = vec.state;
+    vec.state = vec_idle;
+    return 0;
+}
+
+int vector_move_to(uint16_t x, uint16_t y) {
+    if (repeats_last_point(x, y, false)) return 0;
+    vec.previous_state = vec.state;
+    if (ktgl_mode()) {
+        vec.state = vec_moved;
+        return put_segment(x, y);
+    }
+    if (vec.state == vec_idle) {
+        char text[8];
+        std::snprintf(text, sizeof text, "%s<", vec.pe_opener); // open a run, pen up
+        if (out_write_string(text) < 0) return -1;
+    } else if (vec.state != vec_lift_pending) {
+        if (out_write_string("<") < 0) return -1; // next pair is a pen-up move
+    }
+    vec.state = vec_moved;
+    return put_point_text(x, y);
+}
+
+int vector_draw_to(uint16_t x, uint16_t y) {
+    if (repeats_last_point(x, y, true)) return 0;
+    vec.previous_state = vec.state;
+    if (ktgl_mode()) {
+        vec.state = vec_drawing;
+        if (put_segment(x, y) < 0) return -1;
+        output.job_drawn = 1;
+        return 0;
+    }
+    if (vec.state == vec_idle) {
+        if (out_write_string(vec.pe_opener) < 0) return -1; // open a run, pen down
+        vec.state = vec_drawing;
+    } else if (vec.state == vec_lift_pending) {
+        // A zero pen-up move uses up the "<" already written.
+        if (encode_pe_number(0) < 0 || encode_pe_number(0) < 0) return -1;
+        vec.state = vec_moved;
+    } else {
+        vec.state = vec_drawing;
+    }
+    if (put_point_text(x, y) < 0) return -1;
+    output.job_drawn = 1;
+    return 0;
+}
+
+int vector_lift_pen() {
+    if (vec.state != vec_drawing && vec.state != vec_moved) return 0;
+    if (!ktgl_mode() && out_write_string("<") < 0) return -1; // next pair is a pen-up move
+    vec.previous_state = vec.state;
+    vec.state = vec_lift_pending;
+    return 0;
+}
+
+int draw_polygon(int pen, int n, const uint8_t* vertices) {
+    if (n <= 1) return 0;
+    assert(vertices);
+    bool ktgl = ktgl_mode();
+    if (ktgl && n > (vec.small_sheet ? ktgl_polygon_max_vertices_16 : ktgl_polygon_max_vertices_32))
+        return -1;
+
+    if (!ktgl && vec.state != vec_idle && out_write_string(";") < 0) return -1; // end PE
+    vec.previous_state = vec.state;
+    vec.state = vec_idle;
+
+    bool halftone = (settings.plot_flags & plot_halftone) != 0;
+    int message_pen = polygon_pen(pen);
+    if (select_fill_pen(halftone ? message_pen : effective_pen(message_pen)) < 0) return -1;
+    if ((ktgl ? write_polygon_record(n, vertices) : write_polygon_text(n, vertices)) < 0) return -1;
+    if (!halftone && select_fill_pen(message_pen) < 0) return -1;
+
+    vec.previous_state = vec.state;
+    vec.state = vec_idle;
+    output.job_drawn = 1;
+    return 0;
+}
+
+int draw_polygon_by_reference() {
+    const uint8_t* rec = host_link.message;
+    if (!rec) return -1;
+    int n = le_i16(rec, 6);
+    if (n <= 1) return 0;
+    const uint8_t* vertices = static_cast<const uint8_t*>(host_addr_ptr(le_u32(rec, 8)));
+    if (!vertices) return -1;
+    return draw_polygon(le_i16(rec, 4), n, vertices);
+}
+
+int draw_polygon_inline() {
+    const uint8_t* rec = host_link.message;
+    if (!rec) return -1;
+    return draw_polygon(le_i16(rec, 6), le_i16(rec, 10), rec + 12);
+}
+
+device_point vector_current_point() {
+    return vec.current;
+}
+
+void vector_set_current_point(device_point p) {
+    vec.current = p;
+}
