@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kvrac/host.h"
+#include "kvrac/plot_cmd.h"
 #include "kvrac/show.h"
 #include "kvrac/store.h"
 
@@ -19,6 +20,9 @@ const char program_help[] =
     "\n"
     "Commands:\n"
     "  config     configure the driver and store its settings\n"
+    "  plot       plot a script into a print job\n"
+    "  report     show the driver's own settings summary (French)\n"
+    "  legend     show the driver's line-type legend (French)\n"
     "  show       print the stored settings\n"
     "  formats    list the paper formats of the printer\n"
     "  help       print this help, or a command's help (kvrac help COMMAND)\n"
@@ -48,6 +52,31 @@ const char show_help[] = "Usage: kvrac show [--settings PATH]\n"
                          "Prints the stored settings, one field a line: name, value and meaning.\n"
                          "Exit status: 0 shown, 1 nothing is stored, 2 bad usage.\n";
 
+const char plot_help[] =
+    "Usage: kvrac plot SCRIPT [-o JOB] [--area LxW] [--settings PATH]\n"
+    "\n"
+    "Plots a script (see docs/plot-scripts.md) with the stored settings and writes the\n"
+    "print job. When nothing is stored yet, the driver is configured with its\n"
+    "defaults first.\n"
+    "\n"
+    "  -o, --output JOB  job file (default: the script's name with .prn; - for\n"
+    "                    standard output). Written only when the plot succeeds.\n"
+    "  --area LxW        plot on a smaller area, in inches (e.g. 30x20)\n"
+    "  --settings PATH   settings store\n"
+    "\n"
+    "Exit status: 0 done, 1 the driver answered a failure, 2 bad usage or a bad\n"
+    "script line (reported with file name and line number; no job is written).\n";
+
+const char report_help[] =
+    "Usage: kvrac report [--settings PATH]\n"
+    "\n"
+    "Loads the stored settings into the driver as a plot would and prints the driver's\n"
+    "own French summary of them.\n";
+
+const char legend_help[] = "Usage: kvrac legend\n"
+                           "\n"
+                           "Prints the driver's legend of line types 0 to 7 (French).\n";
+
 const char formats_help[] =
     "Usage: kvrac formats\n"
     "\n"
@@ -61,6 +90,8 @@ struct command_line {
     const char* settings;          // --settings value, or null
     bool help;                     // -h / --help given
     bool reset;                    // config --reset
+    std::string output;            // plot -o
+    std::string area;              // plot --area
 };
 
 int usage_error(const char* what, const std::string& detail) {
@@ -72,12 +103,15 @@ const char* help_of(const std::string& command) {
     if (command == "config") return config_help;
     if (command == "show") return show_help;
     if (command == "formats") return formats_help;
+    if (command == "plot") return plot_help;
+    if (command == "report") return report_help;
+    if (command == "legend") return legend_help;
     return nullptr;
 }
 
 // Parses argv into cmd. Returns 0, or 2 after reporting a usage error.
 int parse(int argc, char** argv, command_line& cmd) {
-    cmd = {"", {}, nullptr, false, false};
+    cmd = {"", {}, nullptr, false, false, "", ""};
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "-h" || a == "--help") {
@@ -91,6 +125,9 @@ int parse(int argc, char** argv, command_line& cmd) {
             }
         } else if (a == "--reset" && cmd.command == "config") {
             cmd.reset = true;
+        } else if ((a == "-o" || a == "--output" || a == "--area") && cmd.command == "plot") {
+            if (i + 1 >= argc) return usage_error(a.c_str(), " needs a value");
+            (a == "--area" ? cmd.area : cmd.output) = argv[++i];
         } else if (a.size() > 1 && a[0] == '-') {
             return usage_error("unknown option ", a);
         } else if (cmd.command.empty()) {
@@ -106,6 +143,23 @@ int run_config(const command_line& cmd) {
     if (!cmd.args.empty()) return usage_error("config takes no operand: ", cmd.args[0]);
     if (host_open(store_path(cmd.settings)) != 0) return 1;
     return run_configuration(cmd.reset);
+}
+
+int plot_command(const command_line& cmd) {
+    if (cmd.args.size() != 1)
+        return usage_error("plot takes one script", cmd.args.empty() ? "" : ", not several");
+    plot_options o{cmd.args[0], cmd.output, store_path(cmd.settings), 0.0, 0.0};
+    if (!cmd.area.empty()) {
+        char x = 0;
+        char extra = 0;
+        if (std::sscanf(cmd.area.c_str(), "%lf%c%lf%c", &o.area_length, &x, &o.area_width,
+                        &extra) != 3 ||
+            (x != 'x' && x != 'X') || !(o.area_length > 0) || !(o.area_width > 0))
+            return usage_error("--area takes LENGTHxWIDTH in inches, not ", cmd.area);
+    }
+    if (o.script == "-" && o.output.empty())
+        return usage_error("a script read from standard input needs -o", "");
+    return run_plot(o);
 }
 
 } // namespace
@@ -129,6 +183,12 @@ int kvrac_main(int argc, char** argv) {
     if (cmd.command == "show") {
         if (!cmd.args.empty()) return usage_error("show takes no operand: ", cmd.args[0]);
         return show_settings(store_path(cmd.settings));
+    }
+    if (cmd.command == "plot") return plot_command(cmd);
+    if (cmd.command == "report" || cmd.command == "legend") {
+        if (!cmd.args.empty()) return usage_error("no operand expected: ", cmd.args[0]);
+        std::string store = store_path(cmd.settings);
+        return cmd.command == "report" ? run_report(store) : run_legend(store);
     }
     if (cmd.command == "formats") {
         if (!cmd.args.empty()) return usage_error("formats takes no operand: ", cmd.args[0]);

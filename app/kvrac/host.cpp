@@ -19,8 +19,9 @@ namespace {
 
 void KVRAC_CDECL service_print(const char* text) {
     std::string out = cp1252_to_utf8(text);
-    std::fwrite(out.data(), 1, out.size(), stderr);
-    std::fflush(stderr);
+    std::FILE* to = session.print_to_stdout ? stdout : stderr;
+    std::fwrite(out.data(), 1, out.size(), to);
+    std::fflush(to);
 }
 
 bool job_put(const void* bytes, size_t count) {

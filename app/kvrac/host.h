@@ -20,6 +20,7 @@ struct host_session {
     std::FILE* job;             // job output; null = bytes are discarded
     bool job_write_failed;      // a write to the job output failed
     std::string save_error;     // why the last save failed, for the user
+    bool print_to_stdout;       // driver texts go to standard output (reports)
 };
 
 extern host_session session;

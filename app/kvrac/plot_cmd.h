@@ -1,0 +1,23 @@
+// The plot-time commands: plot a script, show the driver's settings report and the
+// line-type legend.
+#pragma once
+
+#include <string>
+
+struct plot_options {
+    std::string script; // script path, "-" = standard input
+    std::string output; // job path, "-" = standard output, "" = the script's .prn
+    std::string store;  // settings store
+    double area_length; // --area: asked sides in inches, 0 = the whole area
+    double area_width;
+};
+
+// Plots a script into a job file. Returns 0 done, 1 the driver answered a failure,
+// 2 bad usage or a bad script (nothing written).
+int run_plot(const plot_options& options);
+
+// Sends 49, 50, 29 and 31: the driver prints its French settings summary.
+int run_report(const std::string& store);
+
+// Sends 49, 50 and 15: the driver prints its line-type legend.
+int run_legend(const std::string& store);

@@ -1,0 +1,227 @@
+#include "kvrac/script.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+constexpr size_t block_size = 1 << 20;
+
+int fail(script_reader& r, const std::string& what) {
+    r.error = r.name + ":" + std::to_string(r.line_number) + ": " + what;
+    return 2;
+}
+
+// Reads the next line (without its end) into *line. Returns false at the end of file.
+// A read error ends the script too, with r.error set.
+bool next_line(script_reader& r, std::string_view* line) {
+    r.carry.clear();
+    for (;;) {
+        if (r.begin < r.end) {
+            const char* start = r.block.data() + r.begin;
+            const char* nl = static_cast<const char*>(std::memchr(start, '\n', r.end - r.begin));
+            if (nl) {
+                size_t n = static_cast<size_t>(nl - start);
+                r.begin += n + 1;
+                if (r.carry.empty()) {
+                    *line = std::string_view(start, n);
+                } else {
+                    r.carry.append(start, n);
+                    *line = r.carry;
+                }
+                return true;
+            }
+            r.carry.append(start, r.end - r.begin);
+            r.begin = r.end;
+        }
+        if (r.eof) {
+            if (r.carry.empty()) return false;
+            *line = r.carry;
+            return true;
+        }
+        size_t got = std::fread(r.block.data(), 1, r.block.size(), r.file);
+        r.begin = 0;
+        r.end = got;
+        if (got < r.block.size()) {
+            r.eof = true;
+            if (std::ferror(r.file)) {
+                r.error = r.name + ": read error: " + std::strerror(errno);
+                return false;
+            }
+        }
+    }
+}
+
+// Splits the next blank-separated word off s.
+std::string_view next_word(std::string_view& s) {
+    size_t a = 0;
+    while (a < s.size() && (s[a] == ' ' || s[a] == '\t' || s[a] == '\r')) ++a;
+    size_t b = a;
+    while (b < s.size() && s[b] != ' ' && s[b] != '\t' && s[b] != '\r') ++b;
+    std::string_view w = s.substr(a, b - a);
+    s.remove_prefix(b);
+    return w;
+}
+
+bool parse_long(std::string_view w, long* v) {
+    if (!w.empty() && w[0] == '+') w.remove_prefix(1);
+    auto [p, ec] = std::from_chars(w.data(), w.data() + w.size(), *v);
+    return ec == std::errc() && p == w.data() + w.size() && !w.empty();
+}
+
+bool parse_double(std::string_view w, double* v) {
+    if (!w.empty() && w[0] == '+') w.remove_prefix(1);
+    auto [p, ec] = std::from_chars(w.data(), w.data() + w.size(), *v, std::chars_format::fixed);
+    return ec == std::errc() && p == w.data() + w.size() && !w.empty() && std::isfinite(*v);
+}
+
+// A coordinate in the script's unit, converted to plotter units 0..65535.
+int parse_coordinate(script_reader& r, std::string_view w, uint16_t* out) {
+    double v;
+    if (!parse_double(w, &v)) return fail(r, "not a number: '" + std::string(w) + "'");
+    if (r.unit == script_unit::mm)
+        v = v / 25.4 * r.steps_per_inch;
+    else if (r.unit == script_unit::in)
+        v = v * r.steps_per_inch;
+    double rounded = std::floor(v + 0.5);
+    if (rounded < 0 || rounded > 65535)
+        return fail(r, "coordinate " + std::string(w) + " is outside the plot range 0..65535" +
+                           (r.unit == script_unit::plu ? "" : " plotter units after conversion"));
+    *out = static_cast<uint16_t>(rounded);
+    return 0;
+}
+
+int parse_integer(script_reader& r, std::string_view w, long low, long high, long* out) {
+    if (!parse_long(w, out)) return fail(r, "not a whole number: '" + std::string(w) + "'");
+    if (*out < low || *out > high)
+        return fail(r, std::string(w) + " is outside " + std::to_string(low) + ".." +
+                           std::to_string(high));
+    return 0;
+}
+
+struct command_name {
+    const char* word;
+    script_op op;
+    int operands; // -1: variable
+};
+
+const command_name commands[] = {
+    {"move", script_op::move, 2},         {"draw", script_op::draw, 2},
+    {"lift", script_op::lift, 0},         {"pen", script_op::pen, 1},
+    {"linetype", script_op::linetype, 1}, {"linetypes", script_op::linetypes, 1},
+    {"width", script_op::width, 1},       {"polygon", script_op::polygon, -1},
+    {"cancel", script_op::cancel, 0},     {"unit", script_op::unit, 1},
+};
+
+} // namespace
+
+int script_open(script_reader& r, const std::string& path, double steps_per_inch) {
+    r.name = path;
+    r.line_number = 0;
+    r.block.assign(block_size, 0);
+    r.begin = r.end = 0;
+    r.eof = false;
+    r.unit = script_unit::plu;
+    r.steps_per_inch = steps_per_inch;
+    r.error.clear();
+    r.file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+    if (!r.file) {
+        r.error = path + ": " + std::strerror(errno);
+        return 2;
+    }
+    return 0;
+}
+
+void script_close(script_reader& r) {
+    if (r.file && r.file != stdin) std::fclose(r.file);
+    r.file = nullptr;
+}
+
+int script_next(script_reader& r, script_command& cmd) {
+    std::string_view line;
+    for (;;) {
+        if (!next_line(r, &line)) return r.error.empty() ? 0 : 2;
+        ++r.line_number;
+        if (size_t hash = line.find('#'); hash != std::string_view::npos)
+            line = line.substr(0, hash);
+        std::string_view rest = line;
+        std::string_view word = next_word(rest);
+        if (word.empty()) continue; // blank or comment line
+
+        const command_name* c = nullptr;
+        for (const command_name& k : commands)
+            if (word == k.word) c = &k;
+        if (!c) {
+            if (word == "image") return fail(r, "raster images are not supported yet");
+            return fail(r, "unknown command '" + std::string(word) + "'");
+        }
+        std::string_view args[2];
+        if (c->operands >= 0) {
+            for (int i = 0; i < c->operands; ++i) {
+                args[i] = next_word(rest);
+                if (args[i].empty())
+                    return fail(r, std::string(c->word) + " needs " + std::to_string(c->operands) +
+                                       " operand" + (c->operands > 1 ? "s" : ""));
+            }
+            if (!next_word(rest).empty())
+                return fail(r, std::string(c->word) + " takes " + std::to_string(c->operands) +
+                                   " operand" + (c->operands == 1 ? "" : "s"));
+        }
+        cmd.op = c->op;
+        switch (c->op) {
+        case script_op::unit:
+            if (args[0] == "plu")
+                r.unit = script_unit::plu;
+            else if (args[0] == "mm")
+                r.unit = script_unit::mm;
+            else if (args[0] == "in")
+                r.unit = script_unit::in;
+            else
+                return fail(r, "unit must be plu, mm or in, not '" + std::string(args[0]) + "'");
+            continue;
+        case script_op::move:
+        case script_op::draw:
+            if (parse_coordinate(r, args[0], &cmd.x) || parse_coordinate(r, args[1], &cmd.y))
+                return 2;
+            return 1;
+        case script_op::pen:
+        case script_op::linetype:
+            if (parse_integer(r, args[0], 0, 65535, &cmd.number)) return 2;
+            return 1;
+        case script_op::linetypes:
+            if (parse_integer(r, args[0], -32768, 32767, &cmd.number)) return 2;
+            return 1;
+        case script_op::width: {
+            std::string_view w = args[0];
+            bool mm = w.size() > 2 && w.substr(w.size() - 2) == "mm";
+            if (mm) w.remove_suffix(2);
+            if (!parse_double(w, &cmd.width_inch))
+                return fail(r, "not a width: '" + std::string(args[0]) + "'");
+            if (mm) cmd.width_inch /= 25.4;
+            return 1;
+        }
+        case script_op::polygon: {
+            std::string_view pen = next_word(rest);
+            if (pen.empty()) return fail(r, "polygon needs a pen and at least one vertex");
+            if (parse_integer(r, pen, -32768, 32767, &cmd.number)) return 2;
+            cmd.points.clear();
+            for (std::string_view w = next_word(rest); !w.empty(); w = next_word(rest)) {
+                uint16_t v;
+                if (parse_coordinate(r, w, &v)) return 2;
+                cmd.points.push_back(v);
+            }
+            if (cmd.points.empty() || cmd.points.size() % 2)
+                return fail(r, "polygon needs X Y pairs after its pen");
+            if (cmd.points.size() / 2 > 32767)
+                return fail(r, "polygon has more than 32767 vertices");
+            return 1;
+        }
+        case script_op::lift:
+        case script_op::cancel:
+            return 1;
+        }
+    }
+}

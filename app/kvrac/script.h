@@ -1,0 +1,58 @@
+// Plot scripts: plain text, one command a line, read as a stream.
+//
+// A script may have millions of lines; it is read in large blocks and each line is
+// parsed in place, so memory stays flat whatever the script's length (one line, and
+// one polygon's vertices, at a time).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+enum class script_op {
+    unit,      // unit plu|mm|in
+    move,      // move X Y
+    draw,      // draw X Y
+    lift,      // lift
+    pen,       // pen N
+    linetype,  // linetype N
+    linetypes, // linetypes N
+    width,     // width W[mm]
+    polygon,   // polygon PEN X1 Y1 X2 Y2 ...
+    cancel,    // cancel
+};
+
+enum class script_unit { plu, mm, in };
+
+struct script_command {
+    script_op op;
+    script_unit unit;             // for op unit
+    long number;                  // pen, line type, count, polygon pen
+    double width_inch;            // width
+    uint16_t x, y;                // move, draw (plotter units)
+    std::vector<uint16_t> points; // polygon: x, y pairs (plotter units)
+};
+
+struct script_reader {
+    std::FILE* file;         // the script
+    std::string name;        // the script's name, for messages
+    long line_number;        // line of the last command returned, from 1
+    std::vector<char> block; // read buffer
+    size_t begin, end;       // unread bytes of block
+    bool eof;                // the file is exhausted
+    std::string carry;       // a line split across blocks
+    script_unit unit;        // unit of later coordinates
+    double steps_per_inch;   // plotter units per inch, for mm and in
+    std::string error;       // "NAME:LINE: what" after a bad line
+};
+
+// Opens a script ("-" for standard input). Returns 0, or 2 with r.error set.
+int script_open(script_reader& r, const std::string& path, double steps_per_inch);
+
+void script_close(script_reader& r);
+
+// Reads the next command into cmd. Returns 1 for a command, 0 at the end of the script,
+// 2 for a bad line or a read error (r.error says which file and line, and why).
+// `unit` lines are applied by the reader and not returned.
+int script_next(script_reader& r, script_command& cmd);
