@@ -223,8 +223,8 @@ int run_plot(const plot_options& o) {
 
 int run_report(const std::string& store) {
     if (host_open(store) != 0) return 1;
-    session.print_to_stdout = true;
     if (send_identification() != 0 || send_begin_plot() != 0) return 1;
+    session.print_to_stdout = true; // the summary is the command's output
     auto rec = new_record(31);
     session.plot(rec.data());
     return 0;
@@ -232,8 +232,8 @@ int run_report(const std::string& store) {
 
 int run_legend(const std::string& store) {
     if (host_open(store) != 0) return 1;
-    session.print_to_stdout = true;
     if (send_identification() != 0) return 1;
+    session.print_to_stdout = true; // the legend is the command's output
     auto rec = new_record(15);
     session.plot(rec.data());
     return 0;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/entry.h"
@@ -22,6 +23,7 @@ struct fake_host_state {
     uint8_t store[40] = {};       // the stored record
     int save_result = 0;          // what host_save_config answers
     int loads = 0, saves = 0;
+    std::vector<std::pair<int, int>> calls_192; // arguments of each host service 192 call
 };
 
 inline fake_host_state fake;
@@ -50,7 +52,8 @@ inline int KVRAC_CDECL fake_save(int count, const void* bytes) {
     fake.stored = true;
     return 0;
 }
-inline int KVRAC_CDECL fake_192(int, int) {
+inline int KVRAC_CDECL fake_192(int a, int b) {
+    fake.calls_192.emplace_back(a, b);
     return 5;
 }
 
@@ -73,4 +76,23 @@ inline std::vector<uint8_t> record(int code, size_t size = 2064) {
     std::vector<uint8_t> r(size, 0);
     le_put_i16(r.data(), 0, code);
     return r;
+}
+
+// Puts the default settings record in the fake store, written out field by field, with
+// a format, margin and mode chosen by the test.
+inline void fake_store_record(int format = 1, int margin_mm = 0, uint16_t mode = 0x0100,
+                              uint16_t plot_flags = 0x1000, int copies = 1) {
+    uint8_t* s = fake.store;
+    std::memset(s, 0, 40);
+    le_put_i32(s, 0, copies);
+    le_put_i32(s, 4, format);
+    le_put_i32(s, 8, 396);
+    le_put_i32(s, 20, 1);
+    le_put_i16(s, 24, 2);
+    le_put_i16(s, 26, margin_mm);
+    le_put_u16(s, 28, plot_flags);
+    le_put_u16(s, 30, mode);
+    const uint8_t points[5] = {0, 123, 187, 228, 255};
+    std::memcpy(s + 34, points, 5);
+    fake.stored = true;
 }
