@@ -13,6 +13,13 @@
 // Coordinates: message points are plotter units (u16); device point = trunc(point *
 // runtime.scale_factor) on each axis. Every write goes through the output buffer; a
 // failed write ends the operation with -1 and leaves the state where it got to.
+//
+// Use by the plot handler: job start calls vector_job_start (with out_open and
+// pens_job_start); message 3 calls reselect_pen_if_pending (plot/pens.h) and then
+// vector_move_to; message 4 vector_draw_to; message 8 vector_lift_pen; messages 33
+// and 54 close_vector_run, then draw_polygon_inline or draw_polygon_by_reference when
+// the count is above 1, and set pens.reselect_pending after a result of 0. Message 2
+// sets the state to idle before its trailer, whose text begins with ";".
 #pragma once
 
 #include <cstdint>

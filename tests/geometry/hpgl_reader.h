@@ -1,7 +1,7 @@
 // Reads back HP-GL/2 text the way a plotter would, for tests: PE runs are decoded into
-// pen-up moves and pen-down lines, other instructions are kept with their parameters,
-// and the first syntax fault (a byte that is neither a flag nor a digit inside a run,
-// a coordinate pair cut in half, a stray byte outside any instruction) is reported.
+// pen-up moves and pen-down lines, other instructions are skipped, and the first syntax fault (a
+// byte that is neither a flag nor a digit inside a run, a coordinate pair cut in half, a stray byte
+// outside any instruction) is reported.
 #pragma once
 
 #include <cstdint>
@@ -9,9 +9,8 @@
 #include <vector>
 
 struct hpgl_event {
-    char kind;        // 'M' pen-up move, 'D' pen-down line, 'I' instruction
-    int64_t x, y;     // pen position after an M or D, device units
-    std::string text; // the instruction with its parameters, for I
+    char kind;    // 'M' pen-up move, 'D' pen-down line
+    int64_t x, y; // pen position afterwards, device units
 };
 
 struct hpgl_reading {
@@ -57,13 +56,10 @@ inline hpgl_reading read_hpgl(const std::string& s) {
             r.fault = "stray byte at " + std::to_string(i);
             return r;
         }
-        std::string name = s.substr(i, 2);
+        bool pe = s.compare(i, 2, "PE") == 0;
         i += 2;
-        if (name != "PE") {
-            size_t end = i;
-            while (end < s.size() && s[end] != ';' && !is_upper(s[end])) ++end;
-            r.events.push_back({'I', 0, 0, name + s.substr(i, end - i)});
-            i = end;
+        if (!pe) {
+            while (i < s.size() && s[i] != ';' && !is_upper(s[i])) ++i;
             continue;
         }
         bool base64 = true, up = false;
@@ -82,7 +78,7 @@ inline hpgl_reading read_hpgl(const std::string& s) {
             }
             if (++have == 2) {
                 x += pair[0], y += pair[1];
-                r.events.push_back({up ? 'M' : 'D', x, y, ""});
+                r.events.push_back({up ? 'M' : 'D', x, y});
                 up = false, have = 0;
             }
         }
