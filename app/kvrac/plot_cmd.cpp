@@ -40,9 +40,15 @@ int send_begin_plot() {
     return le_i16(rec.data(), 0) == 0 ? 0 : 1;
 }
 
-// Sends one script command. Returns 0, or 1 when the driver answered a failure.
-int send_command(const script_command& c, std::vector<uint8_t>& rec) {
-    std::fill(rec.begin(), rec.end(), 0);
+// Bytes at the start of a record that the small messages (move, draw, lift, pen, line
+// type, line types, width, cancel) use, with their replies.
+constexpr size_t small_message_span = 12;
+
+// Sends one script command in a record that is all zero on entry; leaves in *dirty how
+// many leading bytes the message may have changed. Returns 0, or 1 when the driver
+// answered a failure.
+int send_command(const script_command& c, std::vector<uint8_t>& rec, size_t* dirty) {
+    *dirty = c.op == script_op::polygon ? rec.size() : small_message_span;
     auto code = [&rec](int v) { le_put_i16(rec.data(), 0, v); };
     host_addr vertices = 0;
     switch (c.op) {
@@ -192,7 +198,10 @@ int run_plot(const plot_options& o) {
     int status = le_i16(rec.data(), 0) == 0 ? 0 : 1;
 
     script_command cmd{};
+    // One record, zeroed again before each message over the bytes the previous message
+    // could have touched, so every message meets a fresh zeroed record.
     std::vector<uint8_t> message(message_record_size);
+    size_t dirty = 0;
     while (status == 0) {
         int got = script_next(reader, cmd);
         if (got == 0) break;
@@ -201,7 +210,8 @@ int run_plot(const plot_options& o) {
             status = 2;
             break;
         }
-        status = send_command(cmd, message);
+        std::memset(message.data(), 0, dirty);
+        status = send_command(cmd, message, &dirty);
     }
     script_close(reader);
     if (finish_job(out) != 0 && status == 0) {

@@ -55,15 +55,27 @@ bool next_line(script_reader& r, std::string_view* line) {
     }
 }
 
-// Splits the next blank-separated word off s.
+// Splits the next word off s; blanks are spaces, tabs and every other control byte
+// (a carriage return of a CR LF line end among them).
 std::string_view next_word(std::string_view& s) {
-    size_t a = 0;
-    while (a < s.size() && (s[a] == ' ' || s[a] == '\t' || s[a] == '\r')) ++a;
-    size_t b = a;
-    while (b < s.size() && s[b] != ' ' && s[b] != '\t' && s[b] != '\r') ++b;
-    std::string_view w = s.substr(a, b - a);
-    s.remove_prefix(b);
-    return w;
+    const char* p = s.data();
+    const char* end = p + s.size();
+    while (p < end && static_cast<unsigned char>(*p) <= ' ') ++p;
+    const char* w = p;
+    while (p<end&& static_cast<unsigned char>(*p)> ' ') ++p;
+    s = std::string_view(p, static_cast<size_t>(end - p));
+    return std::string_view(w, static_cast<size_t>(p - w));
+}
+
+// A plain run of decimal digits (the common form of plotter units), or -1.
+long plain_digits(std::string_view w) {
+    if (w.empty() || w.size() > 9) return -1;
+    long v = 0;
+    for (char c : w) {
+        if (c < '0' || c > '9') return -1;
+        v = v * 10 + (c - '0');
+    }
+    return v;
 }
 
 bool parse_long(std::string_view w, long* v) {
@@ -80,6 +92,13 @@ bool parse_double(std::string_view w, double* v) {
 
 // A coordinate in the script's unit, converted to plotter units 0..65535.
 int parse_coordinate(script_reader& r, std::string_view w, uint16_t* out) {
+    if (r.unit == script_unit::plu) {
+        long d = plain_digits(w);
+        if (d >= 0 && d <= 65535) {
+            *out = static_cast<uint16_t>(d);
+            return 0;
+        }
+    }
     double v;
     if (!parse_double(w, &v)) return fail(r, "not a number: '" + std::string(w) + "'");
     if (r.unit == script_unit::mm)
@@ -145,15 +164,19 @@ int script_next(script_reader& r, script_command& cmd) {
     for (;;) {
         if (!next_line(r, &line)) return r.error.empty() ? 0 : 2;
         ++r.line_number;
-        if (size_t hash = line.find('#'); hash != std::string_view::npos)
-            line = line.substr(0, hash);
+        if (const void* hash = std::memchr(line.data(), '#', line.size()))
+            line =
+                line.substr(0, static_cast<size_t>(static_cast<const char*>(hash) - line.data()));
         std::string_view rest = line;
         std::string_view word = next_word(rest);
         if (word.empty()) continue; // blank or comment line
 
-        const command_name* c = nullptr;
-        for (const command_name& k : commands)
-            if (word == k.word) c = &k;
+        // Moves and draws make up nearly every line: test them first.
+        const command_name* c = word == "draw"   ? &commands[1]
+                                : word == "move" ? &commands[0]
+                                                 : nullptr;
+        for (size_t k = 2; !c && k < std::size(commands); ++k)
+            if (word == commands[k].word) c = &commands[k];
         if (!c) {
             if (word == "image") return fail(r, "raster images are not supported yet");
             return fail(r, "unknown command '" + std::string(word) + "'");
