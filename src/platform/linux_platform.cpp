@@ -2,6 +2,7 @@
 // table, and this library as the one module, known by its name.
 #ifndef _WIN32
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -47,6 +48,12 @@ void platform_tls_free(uint32_t index) {
 
 void* platform_module_handle(const char* name) {
     return name && std::strcmp(name, "kvrac_f") == 0 ? &module_marker : nullptr;
+}
+
+int platform_message_box(uint32_t, const char* text, const char* caption, uint32_t) {
+    std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
+    std::fflush(stderr);
+    return 1; // OK
 }
 
 #endif

@@ -18,3 +18,9 @@ void platform_tls_free(uint32_t index);
 
 // GetModuleHandleA: the handle of a loaded module by name, or null.
 void* platform_module_handle(const char* name);
+
+// MessageBoxA: shows text with caption in a modal box owned by the window owner (a
+// host window handle, 0 for none) and returns the button chosen (1 = OK). The Linux
+// stand-in writes "caption: text" and a new line to standard error and returns 1.
+constexpr uint32_t platform_mb_iconwarning = 0x30; // exclamation icon, OK button
+int platform_message_box(uint32_t owner, const char* text, const char* caption, uint32_t flags);

@@ -15,6 +15,7 @@
 #include "plot/output.h"
 #include "plot/pens.h"
 #include "plot/plot_setup.h"
+#include "raster/raster_image.h"
 
 plot_state plot = {-1, 0};
 
@@ -55,8 +56,8 @@ void cancel_plot() {
 int KVRAC_CDECL plot_handler(uint8_t* rec) {
     if (!rec) return -1;
     host_link.message = rec;
-    // A raster image announced by message 52 runs here, before this message's own work
-    // (raster images are not translated yet: the marker is never armed).
+    // A raster image announced by message 52 runs here, before this message's own work.
+    if (plot.raster_marker == raster_pending) raster_step();
 
     int result = 0;
     switch (le_i16(rec, 0)) {
@@ -121,6 +122,9 @@ int KVRAC_CDECL plot_handler(uint8_t* rec) {
         break;
     case 50:
         load_message_texts();
+        break;
+    case 52:
+        store_raster_header(rec);
         break;
     case 54:
         fill_polygon(rec, 6, draw_polygon_by_reference);
