@@ -168,6 +168,25 @@ TEST_F(Plot, SmallerAreaAndCancel) {
     EXPECT_FALSE(fs::exists(dir / "a.prn"));
 }
 
+TEST_F(Plot, AStoreSelectingKtglGivesAKtglJob) {
+    ASSERT_EQ(run("config" + settings_opt()).status, 0);
+    std::string stored = slurp(store());
+    stored[30] = 0x40; // mode_flags: KTGL+MMR, 600 dpi (0x0100 kept in the high byte)
+    write_file(store(), stored);
+    auto r = plot("move 0 0\ndraw 100 0\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string job = slurp(dir / "a.prn");
+    const std::string begin("\x9B\x5E\x00\x02\x00\x02", 6); // job begin
+    const std::string end("\x9B\x5E\x00\x02\x00\x00", 6);   // job end
+    EXPECT_EQ(job.substr(0, 6), begin);
+    EXPECT_EQ(job.substr(job.size() - 6), end);
+    // The draw: one segment record from (0, 0) by 50 KTGL units (scale 0.5); E-arch is
+    // longer than 40.9575 in, so coordinates take the 32-bit form.
+    const std::string segment("\x6B\x08\0\0\0\0\0\0\0\0\0\0\0\x32\0\0\0\0", 18);
+    EXPECT_NE(job.find(segment), std::string::npos);
+    EXPECT_EQ(slurp(store())[30], 0x40); // the plot kept the stored language
+}
+
 TEST_F(Plot, ReportAndLegend) {
     ASSERT_EQ(run("config" + settings_opt()).status, 0);
     auto r = run("report" + settings_opt());
