@@ -266,20 +266,6 @@ TEST(MmrBytes, CodesSpillAcrossWordsInOrder) {
     EXPECT_EQ(std::vector<uint8_t>(coded.begin(), coded.begin() + 12), expected);
 }
 
-TEST(MmrTables, EveryCodeIsPresentAndTheMakeUpTailIsShared) {
-    for (int i = 0; i < mmr_run_table_size; ++i) {
-        EXPECT_GE(mmr_white_codes[i].length, 2) << i;
-        EXPECT_GE(mmr_black_codes[i].length, 2) << i;
-        // No bits below the code.
-        EXPECT_EQ(mmr_white_codes[i].bits << mmr_white_codes[i].length, 0u) << i;
-        EXPECT_EQ(mmr_black_codes[i].bits << mmr_black_codes[i].length, 0u) << i;
-    }
-    for (int i = 91; i < mmr_run_table_size; ++i) {
-        EXPECT_EQ(mmr_white_codes[i].bits, mmr_black_codes[i].bits);
-        EXPECT_EQ(mmr_white_codes[i].length, mmr_black_codes[i].length);
-    }
-}
-
 // ---------------------------------------------------------------------------------
 // Run lists against a pixel-by-pixel scan.
 

@@ -501,21 +501,3 @@ TEST_F(RasterStream, RowsBeyondTheDeclaredSizeAreCut) {
     EXPECT_EQ(r.pieces[0].pitch, 96);
     expect_piece(r.pieces[0], 0, 50, [](int, int) { return true; });
 }
-
-TEST_F(RasterStream, ReplicationWidensEachPixelAndRow) {
-    // 30 x 4 source pixels at n = 2: 60 x 8 device pixels, pitch 96.
-    select_resolution(0x0100, 0);
-    raster_begin(30, 4, 2, 0, 0, 0, 0, 0, 0, 1, 2);
-    auto source = [](int x, int y) { return (x + y) % 3 == 0; };
-    std::vector<uint8_t> row(30);
-    for (int y = 0; y < 4; ++y) {
-        for (int x = 0; x < 30; ++x) row[x] = source(x, y);
-        ASSERT_EQ(raster_add_row(30, row.data(), raster_mode_mono, 0, 0, 0), 0);
-    }
-    raster_finish();
-    rtl_stream r = parse_rtl(stream_bytes());
-    ASSERT_EQ(r.pieces.size(), 1u);
-    EXPECT_EQ(r.pieces[0].rows, 8);
-    EXPECT_EQ(r.pieces[0].pitch, 96);
-    expect_piece(r.pieces[0], 0, 60, [](int x, int y) { return (x / 2 + y / 2) % 3 == 0; });
-}
