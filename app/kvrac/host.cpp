@@ -85,16 +85,21 @@ std::vector<uint8_t> new_record(int code, int size) {
     return rec;
 }
 
-int run_configuration(bool reset) {
-    // Messages whose status field is not written: 49 answers by its result, 50 not at all.
+int send_identification(message_handler_fn* handler) {
+    // 49 answers by its result (its status field is not written), 50 not at all.
     auto rec = new_record(49);
-    le_put_i16(rec.data(), 4, 1);
-    rec[7] = 2;
-    if (session.config(rec.data()) != 0) return 1;
-
+    le_put_i16(rec.data(), 4, 1); // the caller is the drawing host
+    rec[7] = 2;                   // host version
+    if (handler(rec.data()) != 0) return 1;
     rec = new_record(50);
     std::memcpy(rec.data() + 8, "FRE", 3);
-    session.config(rec.data());
+    handler(rec.data());
+    return 0;
+}
+
+int run_configuration(bool reset) {
+    if (send_identification(session.config) != 0) return 1;
+    std::vector<uint8_t> rec;
 
     const int codes[] = {11, 20, 21, 22, 23, 25, 40, 44, 47};
     for (int code : codes) {

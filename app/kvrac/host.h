@@ -32,6 +32,10 @@ int host_open(const std::string& store);
 // A fresh zeroed record of `size` bytes carrying `code` at offset 0.
 std::vector<uint8_t> new_record(int code, int size = message_record_size);
 
+// Sends 49 (identify, as the drawing host) and 50 (French texts) to a handler.
+// Returns 0, or 1 when the driver refused the identification.
+int send_identification(message_handler_fn* handler);
+
 // Sends the configuration sequence (49, 50, 11, 20, 21, 22, 23, 25, 40, 44, 47), each in
 // a fresh record; with reset, message 21 asks for the defaults. Stops at the first
 // failed status. Returns 0 when every status was 0, else 1.

@@ -20,18 +20,6 @@
 
 namespace {
 
-// The identification and message-text messages that open every plot-time session.
-int send_identification() {
-    auto rec = new_record(49);
-    le_put_i16(rec.data(), 4, 1);
-    rec[7] = 2;
-    if (session.plot(rec.data()) != 0) return 1;
-    rec = new_record(50);
-    std::memcpy(rec.data() + 8, "FRE", 3);
-    session.plot(rec.data());
-    return 0;
-}
-
 int send_begin_plot() {
     auto rec = new_record(29);
     le_put_i16(rec.data(), 4, 3);
@@ -144,7 +132,7 @@ int run_plot(const plot_options& o) {
 
     script_reader reader{};
     // Set-up: identify, load the settings, plot area, area used, line types, job start.
-    if (send_identification() != 0 || send_begin_plot() != 0) return 1;
+    if (send_identification(session.plot) != 0 || send_begin_plot() != 0) return 1;
     auto rec = new_record(46);
     le_put_u32(rec.data(), 5, 0);
     session.plot(rec.data());
@@ -233,7 +221,7 @@ int run_plot(const plot_options& o) {
 
 int run_report(const std::string& store) {
     if (host_open(store) != 0) return 1;
-    if (send_identification() != 0 || send_begin_plot() != 0) return 1;
+    if (send_identification(session.plot) != 0 || send_begin_plot() != 0) return 1;
     session.print_to_stdout = true; // the summary is the command's output
     auto rec = new_record(31);
     session.plot(rec.data());
@@ -242,7 +230,7 @@ int run_report(const std::string& store) {
 
 int run_legend(const std::string& store) {
     if (host_open(store) != 0) return 1;
-    if (send_identification() != 0) return 1;
+    if (send_identification(session.plot) != 0) return 1;
     session.print_to_stdout = true; // the legend is the command's output
     auto rec = new_record(15);
     session.plot(rec.data());
