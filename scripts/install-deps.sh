@@ -10,6 +10,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     sudo_cmd=""
     [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-    $sudo_cmd apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
+    # Wait for another package manager run instead of failing at once.
+    apt=(apt-get -o DPkg::Lock::Timeout=900)
+    $sudo_cmd "${apt[@]}" update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo_cmd "${apt[@]}" install -y -qq "${missing[@]}" >/dev/null
 fi

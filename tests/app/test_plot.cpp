@@ -1,7 +1,8 @@
 // kvrac plot end to end: scripts in, job files out.
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cctype>
+
 
 #include "geometry/hpgl_reader.h"
 
@@ -33,9 +34,21 @@ job_parts split_job(const std::string& job) {
     size_t pcs = default_opening.size();
     size_t body = job.find(setup_end, pcs);
     if (body == std::string::npos) return {false, ""};
+    // Exactly 255 pen colours "PCn,g,g,g", pens 1 to 255 in order.
     std::string colours = job.substr(pcs, body - pcs);
-    static const std::regex pen_colours("(PC\\d+,\\d+,\\d+,\\d+){255}");
-    if (!std::regex_match(colours, pen_colours)) return {false, ""};
+    size_t at = 0;
+    for (int pen = 1; pen <= 255; ++pen) {
+        const std::string head = "PC" + std::to_string(pen) + ",";
+        if (colours.compare(at, head.size(), head) != 0) return {false, ""};
+        at += head.size();
+        for (int field = 0; field < 3; ++field) {
+            size_t digits = at;
+            while (at < colours.size() && std::isdigit(static_cast<unsigned char>(colours[at]))) ++at;
+            if (at == digits || (field < 2 && (at >= colours.size() || colours[at++] != ',')))
+                return {false, ""};
+        }
+    }
+    if (at != colours.size()) return {false, ""};
     body += setup_end.size();
     if (job.size() < body + default_trailer.size() ||
         job.compare(job.size() - default_trailer.size(), default_trailer.size(), default_trailer))
