@@ -5,20 +5,21 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
 std::string store_path(const char* option_value) {
     if (option_value && *option_value) return option_value;
     if (const char* env = std::getenv("KVRAC_SETTINGS"); env && *env) return env;
-    std::string base;
+    std::filesystem::path base;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
         base = xdg;
     else if (const char* home = std::getenv("HOME"); home && *home)
-        base = std::string(home) + "/.config";
+        base = std::filesystem::path(home) / ".config";
     else
         base = ".";
-    return base + "/kvrac/settings.bin";
+    return (base / "kvrac" / "settings.bin").string();
 }
 
 int store_load(const std::string& path, void* buffer, int count) {
