@@ -14,9 +14,11 @@
 
 #include "host/wire.h"
 #include "kvrac/host.h"
+#include "kvrac/raster_rows.h"
 #include "kvrac/script.h"
 #include "kvrac/store.h"
 #include "platform/host_address.h"
+#include "raster/raster_image.h"
 
 namespace {
 
@@ -36,9 +38,12 @@ constexpr size_t small_message_span = 12;
 // many leading bytes the message may have changed. Returns 0, or 1 when the driver
 // answered a failure.
 int send_command(const script_command& c, std::vector<uint8_t>& rec, size_t* dirty) {
-    *dirty = c.op == script_op::polygon ? rec.size() : small_message_span;
+    *dirty = c.op == script_op::polygon ? rec.size()
+             : c.op == script_op::image ? static_cast<size_t>(raster_header_size)
+                                        : small_message_span;
     auto code = [&rec](int v) { le_put_i16(rec.data(), 0, v); };
     host_addr vertices = 0;
+    int32_t image = 0; // host value of an image announced by this message
     switch (c.op) {
     case script_op::move:
     case script_op::draw:
@@ -85,10 +90,15 @@ int send_command(const script_command& c, std::vector<uint8_t>& rec, size_t* dir
         }
         break;
     }
+    case script_op::image:
+        code(52); // sent at the next message, which runs the driver's raster step
+        image = raster_rows_announce(c.image, rec.data());
+        break;
     case script_op::unit:
         return 0;
     }
     session.plot(rec.data());
+    raster_rows_settle(image); // an image announced before this message has been sent
     if (vertices) host_addr_forget(vertices);
     return le_i16(rec.data(), 0) == -1 ? 1 : 0;
 }
@@ -102,6 +112,16 @@ std::string default_output(const std::string& script) {
 void end_plot() {
     auto rec = new_record(2);
     session.plot(rec.data());
+    raster_rows_settle(0);
+}
+
+// A script image that could not be decoded while it was sent: reported like a bad
+// line. Returns 2, or 0 when every image decoded.
+int image_failure(const script_reader& r) {
+    if (raster_rows_failed_line() == 0) return 0;
+    std::fprintf(stderr, "kvrac: %s:%ld: %s\n", r.name.c_str(), raster_rows_failed_line(),
+                 raster_rows_failure().c_str());
+    return 2;
 }
 
 // Sends end of plot and flushes the job output. Returns 0 when the output is complete.
@@ -115,6 +135,7 @@ int finish_job(std::FILE* out) {
 } // namespace
 
 int run_plot(const plot_options& o) {
+    raster_rows_reset(raster_band_budget);
     if (host_open(o.store) != 0) return 1;
     uint8_t stored[40];
     if (store_load(o.store, stored, 40) != 0) {
@@ -200,9 +221,12 @@ int run_plot(const plot_options& o) {
         }
         std::memset(message.data(), 0, dirty);
         status = send_command(cmd, message, &dirty);
+        if (status == 0) status = image_failure(reader);
     }
     script_close(reader);
-    if (finish_job(out) != 0 && status == 0) {
+    const int written = finish_job(out);
+    if (status == 0) status = image_failure(reader);
+    if (written != 0 && status == 0) {
         std::fprintf(stderr, "kvrac: cannot write the job to %s: %s\n",
                      to_stdout ? "standard output" : tmp_path.c_str(), std::strerror(errno));
         status = 1;

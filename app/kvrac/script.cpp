@@ -4,7 +4,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <string_view>
+
+#include "kvrac/png_image.h"
 
 namespace {
 
@@ -121,6 +124,55 @@ int parse_integer(script_reader& r, std::string_view w, long low, long high, lon
     return 0;
 }
 
+// The rest of an image line: X1 Y1 X2 Y2 PATH [transparent] [color N]. PATH may be
+// written in double quotes when it holds blanks. The PNG's header is read now, so a
+// missing or unreadable file stops the script at its line.
+int parse_image(script_reader& r, std::string_view rest, script_image* img) {
+    uint16_t* corners[4] = {&img->x1, &img->y1, &img->x2, &img->y2};
+    for (uint16_t* c : corners) {
+        std::string_view w = next_word(rest);
+        if (w.empty()) return fail(r, "image needs X1 Y1 X2 Y2 and a PNG file");
+        if (parse_coordinate(r, w, c)) return 2;
+    }
+    while (!rest.empty() && (rest[0] == ' ' || rest[0] == '\t')) rest.remove_prefix(1);
+    std::string_view path;
+    if (!rest.empty() && rest[0] == '"') {
+        size_t close = rest.find('"', 1);
+        if (close == std::string_view::npos)
+            return fail(r, "image file name lacks its closing quote");
+        path = rest.substr(1, close - 1);
+        rest.remove_prefix(close + 1);
+    } else {
+        path = next_word(rest);
+    }
+    if (path.empty()) return fail(r, "image needs a PNG file after its corners");
+    img->transparent = false;
+    img->colour = 7;
+    for (std::string_view w = next_word(rest); !w.empty(); w = next_word(rest)) {
+        if (w == "transparent") {
+            img->transparent = true;
+        } else if (w == "color") {
+            std::string_view n = next_word(rest);
+            if (n.empty()) return fail(r, "color needs a colour index");
+            if (parse_integer(r, n, -32768, 32767, &img->colour)) return 2;
+        } else {
+            return fail(r, "unknown image option '" + std::string(w) + "'");
+        }
+    }
+    std::filesystem::path file(path);
+    if (file.is_relative() && !r.folder.empty()) file = std::filesystem::path(r.folder) / file;
+    img->path = file.string();
+    png_header header;
+    std::string why;
+    if (png_probe(img->path, &header, &why) != 0)
+        return fail(r, "cannot read image " + img->path + ": " + why);
+    img->width = header.width;
+    img->height = header.height;
+    img->mono = header.mono != 0;
+    img->line = r.line_number;
+    return 0;
+}
+
 struct command_name {
     const char* word;
     script_op op;
@@ -133,12 +185,14 @@ const command_name commands[] = {
     {"linetype", script_op::linetype, 1}, {"linetypes", script_op::linetypes, 1},
     {"width", script_op::width, 1},       {"polygon", script_op::polygon, -1},
     {"cancel", script_op::cancel, 0},     {"unit", script_op::unit, 1},
+    {"image", script_op::image, -1},
 };
 
 } // namespace
 
 int script_open(script_reader& r, const std::string& path, double steps_per_inch) {
     r.name = path;
+    r.folder = path == "-" ? "" : std::filesystem::path(path).parent_path().string();
     r.line_number = 0;
     r.block.assign(block_size, 0);
     r.begin = r.end = 0;
@@ -177,10 +231,7 @@ int script_next(script_reader& r, script_command& cmd) {
                                                  : nullptr;
         for (size_t k = 2; !c && k < std::size(commands); ++k)
             if (word == commands[k].word) c = &commands[k];
-        if (!c) {
-            if (word == "image") return fail(r, "raster images are not supported yet");
-            return fail(r, "unknown command '" + std::string(word) + "'");
-        }
+        if (!c) return fail(r, "unknown command '" + std::string(word) + "'");
         std::string_view args[2];
         if (c->operands >= 0) {
             for (int i = 0; i < c->operands; ++i) {
@@ -242,6 +293,8 @@ int script_next(script_reader& r, script_command& cmd) {
                 return fail(r, "polygon has more than 32767 vertices");
             return 1;
         }
+        case script_op::image:
+            return parse_image(r, rest, &cmd.image) ? 2 : 1;
         case script_op::lift:
         case script_op::cancel:
             return 1;

@@ -21,9 +21,21 @@ enum class script_op {
     width,     // width W[mm]
     polygon,   // polygon PEN X1 Y1 X2 Y2 ...
     cancel,    // cancel
+    image,     // image X1 Y1 X2 Y2 PATH [transparent] [color N]
 };
 
 enum class script_unit { plu, mm, in };
+
+// A PNG image placed on the sheet; the file's header was read when the line was.
+struct script_image {
+    uint16_t x1, y1, x2, y2; // corners on the sheet, plotter units
+    std::string path;        // the PNG file, relative paths taken from the script's folder
+    int32_t width, height;   // the PNG's size in pixels
+    bool mono;               // one-bit greyscale PNG: sent as a one-bit image
+    bool transparent;        // white (the key colour) does not paint
+    long colour;             // one-bit image: colour index, 7 (black) unless given
+    long line;               // the script line, for messages
+};
 
 struct script_command {
     script_op op;
@@ -32,11 +44,13 @@ struct script_command {
     double width_inch;            // width
     uint16_t x, y;                // move, draw (plotter units)
     std::vector<uint16_t> points; // polygon: x, y pairs (plotter units)
+    script_image image;           // image
 };
 
 struct script_reader {
     std::FILE* file;         // the script
     std::string name;        // the script's name, for messages
+    std::string folder;      // the script's folder, for relative image paths ("" = here)
     long line_number;        // line of the last command returned, from 1
     std::vector<char> block; // read buffer
     size_t begin, end;       // unread bytes of block

@@ -1,0 +1,64 @@
+// PNG files for plot scripts, read row by row with libpng.
+//
+// Images on a sheet can be large (a 600-dpi A0 scan is about 20,000 x 28,000 pixels),
+// so nothing here holds a whole image: a reader hands out one stored row at a time,
+// already in the compact form the raster host keeps (bits for one-bit greyscale
+// images, red-green-blue bytes composited over white for every other kind). An
+// interlaced file delivers its seven passes in turn; each row says which image pixels
+// it carries.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// What the header of a PNG file says.
+struct png_header {
+    int32_t width;      // pixels per row, >= 1
+    int32_t height;     // rows, >= 1
+    uint8_t mono;       // 1: one-bit greyscale, sent as a one-bit image; 0: colour
+    uint8_t interlaced; // 1: Adam7 passes; 0: rows top to bottom
+};
+
+// One row as a reader delivers it: count pixels of image row y, in columns x0,
+// x0 + dx, x0 + 2 dx, ...
+struct png_row {
+    int32_t y;             // image row, 0 = top
+    int32_t x0;            // column of the first pixel
+    int32_t dx;            // column step between pixels (1 unless interlaced)
+    int32_t count;         // pixels in the row, >= 1
+    const uint8_t* pixels; // mono: bits, first pixel in bit 7, 1 = black;
+                           // colour: 3 bytes a pixel, red, green, blue
+};
+
+// A PNG file being decoded. Fields are the reader's own; use the functions below.
+struct png_reader {
+    std::FILE* file;           // the open file; null when closed
+    void* png;                 // libpng's read structure
+    void* info;                // libpng's information structure
+    png_header header;         // the file's header
+    int32_t pass;              // pass being read, 0..6 (always 0 when not interlaced)
+    int32_t pass_row;          // next row within the pass
+    int32_t channels;          // colour: bytes per pixel as libpng delivers them (3 or 4)
+    uint8_t black_transparent; // mono: the file marks black as transparent (all white)
+    std::vector<uint8_t> raw;  // one row as libpng delivers it
+    std::vector<uint8_t> out;  // the same row in compact form
+    char error[200];           // what went wrong, after a failure
+};
+
+// Opens path and reads the header and every chunk before the image data. Returns 0,
+// or -1 with r.error set (file missing or unreadable, not a PNG, damaged header,
+// sizes beyond 2^31). r needs no preparation; close it in every case.
+int png_reader_open(png_reader& r, const std::string& path);
+
+// Decodes the next stored row into *row (valid until the next call). Returns 1 for a
+// row, 0 after the last one, -1 when the data cannot be decoded (r.error says why;
+// later calls return -1 too).
+int png_reader_next(png_reader& r, png_row* row);
+
+// Releases the decoder and closes the file. Harmless on a closed reader.
+void png_reader_close(png_reader& r);
+
+// Reads just the header of path into *header. Returns 0, or -1 with *why set.
+int png_probe(const std::string& path, png_header* header, std::string* why);

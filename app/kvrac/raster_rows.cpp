@@ -1,0 +1,356 @@
+// The host's side of raster images: row requests answered from PNG files.
+//
+// Workload: one request per device line of the image, some 20,000 for a sheet at
+// 600 dpi, each for up to 28,000 pixels. A request costs a pass over its line, which
+// reads the cached band; refilling the band decodes the file. Rows of an unrotated
+// sheet are asked top to bottom, so one open reader serves the whole image in a single
+// pass; columns of a rotated sheet are asked left to right, and each band of columns
+// costs one pass over the file. An interlaced file is read whole for every band.
+#include "kvrac/raster_rows.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+#include <vector>
+
+#include "host/wire.h"
+#include "kvrac/png_image.h"
+#include "platform/host_address.h"
+#include "raster/raster_image.h"
+
+namespace {
+
+// Longest line the host answers, in pixels; a longer request is answered as an error.
+constexpr int32_t line_max = 1 << 26;
+
+// One announced image.
+struct image_slot {
+    int32_t id;                         // host value at +12 of message 52; 0 = slot free
+    script_image image;                 // as the script gave it
+    int32_t bx0, bx1, by0, by1;         // cached pixels: columns bx0..bx1-1 of rows by0..by1-1
+    size_t band_stride;                 // bytes per cached row
+    std::vector<uint8_t> band;          // mono: bits, 1 = black; colour: red, green, blue
+    png_reader reader;                  // the file being read, kept open between bands
+    int32_t reader_next_y;              // next row the open reader delivers (not interlaced)
+    std::vector<uint8_t> line;          // the answer's pixel bytes
+    host_addr line_addr;                // host address of line's bytes; 0 = not registered
+    uint8_t result[raster_result_size]; // the answer's result record
+    bool failed;                        // the file could not be decoded: every answer is an error
+    int64_t lines_done;                 // requests answered
+    int32_t last_line, lines_all;       // progress: last line asked and the estimated total
+    int32_t percent_shown;              // progress percentage on the terminal; -1 = none shown
+};
+
+struct raster_rows_state {
+    image_slot slots[2];                        // the pending image and the one being sent, at most
+    int32_t next_id;                            // host value of the next image, from 1
+    size_t band_budget;                         // bytes of cached pixels per image
+    std::string failure;                        // why the first failed image failed
+    long failed_line;                           // its script line; 0 = none
+    uint8_t unknown_result[raster_result_size]; // answer to a request for no known image
+};
+
+raster_rows_state rows_state = {{}, 1, raster_band_budget, {}, 0, {}};
+
+void release_slot(image_slot& s) {
+    png_reader_close(s.reader);
+    if (s.line_addr) host_addr_forget(s.line_addr);
+    s.line_addr = 0;
+    std::vector<uint8_t>().swap(s.band);
+    std::vector<uint8_t>().swap(s.line);
+    s.id = 0;
+}
+
+image_slot* slot_of(int32_t id) {
+    for (image_slot& s : rows_state.slots)
+        if (id != 0 && s.id == id) return &s;
+    return nullptr;
+}
+
+// floor(a * n / d) limited to 0 .. n - 1; 0 when d is 0.
+int32_t scale_index(int64_t a, int64_t n, int64_t d) {
+    if (d == 0) return 0;
+    if (d < 0) a = -a, d = -d;
+    int64_t p = a * n;
+    int64_t q = p / d;
+    if (p % d != 0 && p < 0) --q;
+    return static_cast<int32_t>(std::clamp<int64_t>(q, 0, n - 1));
+}
+
+// Copies count bits from src, starting at bit `from` (bit 7 of byte 0 is bit 0), to
+// dst from its bit 0. Bits of dst's last byte beyond count are left undefined; src is
+// read only within the bytes that hold the range.
+void copy_bits(uint8_t* dst, const uint8_t* src, int64_t from, int32_t count) {
+    const uint8_t* s = src + from / 8;
+    const int shift = static_cast<int>(from % 8);
+    const int32_t bytes = (count + 7) / 8;
+    const int64_t src_bytes = (shift + static_cast<int64_t>(count) + 7) / 8;
+    for (int32_t i = 0; i < bytes; ++i) {
+        unsigned v = static_cast<unsigned>(s[i]) << shift;
+        if (shift && i + 1 < src_bytes) v |= s[i + 1] >> (8 - shift);
+        dst[i] = static_cast<uint8_t>(v);
+    }
+}
+
+bool bit_at(const uint8_t* bits, int64_t i) {
+    return bits[i / 8] >> (7 - i % 8) & 1;
+}
+
+// Puts the pixels of a decoded row that fall in columns bx0..bx1-1 into band row y.
+void place_row(image_slot& s, const png_row& row) {
+    uint8_t* dst = s.band.data() + static_cast<size_t>(row.y - s.by0) * s.band_stride;
+    const bool mono = s.image.mono;
+    if (row.dx == 1) {
+        const int32_t a = std::max(s.bx0, row.x0), b = std::min(s.bx1, row.x0 + row.count);
+        if (a >= b) return;
+        if (!mono) {
+            std::memcpy(dst + static_cast<size_t>(a - s.bx0) * 3,
+                        row.pixels + static_cast<size_t>(a - row.x0) * 3,
+                        static_cast<size_t>(b - a) * 3);
+        } else if (a == s.bx0) {
+            copy_bits(dst, row.pixels, a - row.x0, b - a);
+        } else {
+            for (int32_t x = a; x < b; ++x)
+                if (bit_at(row.pixels, x - row.x0))
+                    dst[(x - s.bx0) / 8] |= 0x80 >> ((x - s.bx0) % 8);
+        }
+        return;
+    }
+    for (int32_t j = 0; j < row.count; ++j) { // an interlace pass: every dx-th column
+        const int32_t x = row.x0 + j * row.dx;
+        if (x < s.bx0) continue;
+        if (x >= s.bx1) break;
+        if (!mono) {
+            std::memcpy(dst + static_cast<size_t>(x - s.bx0) * 3, row.pixels + j * 3, 3);
+        } else {
+            const uint8_t m = static_cast<uint8_t>(0x80 >> ((x - s.bx0) % 8));
+            if (bit_at(row.pixels, j))
+                dst[(x - s.bx0) / 8] |= m;
+            else
+                dst[(x - s.bx0) / 8] &= static_cast<uint8_t>(~m);
+        }
+    }
+}
+
+// Caches columns x0..x1-1 of rows y0..y1-1. An open reader that has not passed y0
+// goes on from where it is; otherwise the file is read again from its start. Returns
+// 0, or -1 when the file cannot be decoded (the slot then fails).
+int fill_band(image_slot& s, int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+    const bool reopen = !s.reader.png || s.reader.header.interlaced || s.reader_next_y > y0;
+    s.bx0 = x0, s.bx1 = x1, s.by0 = y0, s.by1 = y1;
+    s.band_stride =
+        s.image.mono ? static_cast<size_t>(x1 - x0 + 7) / 8 : static_cast<size_t>(x1 - x0) * 3;
+    s.band.assign(s.band_stride * static_cast<size_t>(y1 - y0), 0);
+    if (reopen) {
+        if (png_reader_open(s.reader, s.image.path) < 0) return -1;
+        s.reader_next_y = 0;
+    }
+    png_row row;
+    while (s.reader.header.interlaced || s.reader_next_y < y1) {
+        int got = png_reader_next(s.reader, &row);
+        if (got < 0) return -1;
+        if (got == 0) break;
+        s.reader_next_y = row.y + 1;
+        if (row.y >= y0 && row.y < y1) place_row(s, row);
+    }
+    if (s.reader.header.interlaced) png_reader_close(s.reader);
+    return 0;
+}
+
+void fail_slot(image_slot& s) {
+    s.failed = true;
+    if (rows_state.failed_line == 0) {
+        rows_state.failed_line = s.image.line;
+        rows_state.failure = "image " + s.image.path + " cannot be decoded: " + s.reader.error;
+    }
+    png_reader_close(s.reader);
+}
+
+// Makes sure pixel (x, y) is cached: rotated paper caches bands of whole columns,
+// unrotated paper bands of whole rows. Returns 0 or -1.
+int cache_pixel(image_slot& s, int32_t x, int32_t y, bool rotated) {
+    if (x >= s.bx0 && x < s.bx1 && y >= s.by0 && y < s.by1) return 0;
+    const int64_t w = s.image.width, h = s.image.height;
+    const int64_t budget = static_cast<int64_t>(rows_state.band_budget);
+    if (rotated) {
+        const int64_t column_bytes = s.image.mono ? (h + 7) / 8 : h * 3;
+        int64_t k = std::max<int64_t>(1, budget / column_bytes) * (s.image.mono ? 8 : 1);
+        k = std::min<int64_t>(k, w - x);
+        return fill_band(s, x, static_cast<int32_t>(x + k), 0, static_cast<int32_t>(h));
+    }
+    const int64_t row_bytes = s.image.mono ? (w + 7) / 8 : w * 3;
+    int64_t k = std::min<int64_t>(std::max<int64_t>(1, budget / row_bytes), h - y);
+    return fill_band(s, 0, static_cast<int32_t>(w), y, static_cast<int32_t>(y + k));
+}
+
+// Shows how far the image has come, when standard error is a terminal.
+void show_progress(image_slot& s, int32_t r, int64_t end, int64_t c1, int64_t c2) {
+    s.last_line = r;
+    if (end > c1)
+        s.lines_all = static_cast<int32_t>(std::llround((r + 1.0) * (c2 - c1) / (end - c1)));
+    if (!isatty(STDERR_FILENO) || s.lines_all <= 0) return;
+    const int32_t percent =
+        static_cast<int32_t>(std::min<int64_t>(100, (r + 1) * 100LL / s.lines_all));
+    if (percent == s.percent_shown) return;
+    s.percent_shown = percent;
+    std::fprintf(stderr, "\rkvrac: image %s: %d of %d rows", s.image.path.c_str(), r + 1,
+                 s.lines_all);
+    std::fflush(stderr);
+}
+
+void answer_error(image_slot* s, uint8_t* result) {
+    std::memset(result, 0, raster_result_size);
+    le_put_i16(result, 14, 1); // error flag
+    if (s) ++s->lines_done;
+}
+
+// get_raster_rows: the line the request asks for, sampled nearest from the PNG.
+const uint8_t* KVRAC_CDECL get_rows(uint8_t* q) {
+    image_slot* s = slot_of(le_i32(q, raster_request_host_value));
+    if (!s) {
+        answer_error(nullptr, rows_state.unknown_result);
+        return rows_state.unknown_result;
+    }
+    const int32_t fx = le_i32(q, raster_request_first_x), fy = le_i32(q, raster_request_first_y);
+    const int32_t lx = le_i32(q, raster_request_last_x), ly = le_i32(q, raster_request_last_y);
+    // A line along y is a column of the sheet; a single pixel tells by the request's
+    // orientation word.
+    const bool rotated = fx == lx && (fy != ly || le_i32(q, 40) == 7);
+    const int64_t length = rotated ? int64_t{ly} - fy + 1 : int64_t{lx} - fx + 1;
+    if (s->failed || length < 1 || length > line_max) {
+        answer_error(s, s->result);
+        return s->result;
+    }
+    const int32_t L = static_cast<int32_t>(length);
+    const script_image& img = s->image;
+    const int64_t w = img.width, h = img.height;
+    const size_t bpp = img.mono ? 1 : 3;
+    if (s->line.size() < static_cast<size_t>(L) * bpp) {
+        if (s->line_addr) host_addr_forget(s->line_addr);
+        s->line.assign(static_cast<size_t>(L) * bpp, 0);
+        s->line_addr = host_addr_of(s->line.data());
+    }
+    // The source row (or column) from where the line starts on the sheet.
+    const int32_t fixed =
+        rotated
+            ? scale_index(le_i32(q, raster_request_start_x) - img.x1, w, int64_t{img.x2} - img.x1)
+            : scale_index(le_i32(q, raster_request_start_y) - img.y1, h, int64_t{img.y2} - img.y1);
+    // Cache the whole source line: a column of a rotated sheet, else a row.
+    if (cache_pixel(*s, rotated ? fixed : 0, rotated ? 0 : fixed, rotated) < 0) {
+        fail_slot(*s);
+        answer_error(s, s->result);
+        return s->result;
+    }
+    // Pixel i takes source pixel floor(i n / L) along the line, stepped without division.
+    const int64_t n = rotated ? h : w;
+    const int64_t whole = n / L, part = n % L;
+    int64_t along = 0, rest = 0;
+    uint8_t* out = s->line.data();
+    const uint8_t* band = s->band.data();
+    const size_t stride = s->band_stride;
+    if (rotated) {
+        assert(s->by0 == 0 && s->by1 == h && fixed >= s->bx0 && fixed < s->bx1);
+        const int32_t col = fixed - s->bx0;
+        for (int32_t i = 0; i < L; ++i) {
+            const uint8_t* row = band + static_cast<size_t>(along) * stride;
+            if (img.mono)
+                out[i] = bit_at(row, col) ? 1 : 0;
+            else
+                std::memcpy(out + static_cast<size_t>(i) * 3, row + static_cast<size_t>(col) * 3,
+                            3);
+            along += whole;
+            if ((rest += part) >= L) rest -= L, ++along;
+        }
+    } else {
+        assert(s->bx0 == 0 && s->bx1 == w && fixed >= s->by0 && fixed < s->by1);
+        const uint8_t* row = band + static_cast<size_t>(fixed - s->by0) * stride;
+        for (int32_t i = 0; i < L; ++i) {
+            if (img.mono)
+                out[i] = bit_at(row, along) ? 1 : 0;
+            else
+                std::memcpy(out + static_cast<size_t>(i) * 3, row + static_cast<size_t>(along) * 3,
+                            3);
+            along += whole;
+            if ((rest += part) >= L) rest -= L, ++along;
+        }
+    }
+    std::memset(s->result, 0, sizeof s->result);
+    le_put_u32(s->result, 0, s->line_addr);
+    le_put_i32(s->result, 4, static_cast<int32_t>(static_cast<size_t>(L) * bpp));
+    ++s->lines_done;
+    if (rotated)
+        show_progress(*s, fx, le_i32(q, raster_request_end_x), img.x1, img.x2);
+    else
+        show_progress(*s, fy, le_i32(q, raster_request_end_y), img.y1, img.y2);
+    return s->result;
+}
+
+// release_raster_rows: the line buffer is kept for the next request.
+void KVRAC_CDECL release_rows(const uint8_t*) {}
+
+} // namespace
+
+int32_t raster_rows_announce(const script_image& img, uint8_t* rec) {
+    image_slot* s = nullptr;
+    for (image_slot& slot : rows_state.slots)
+        if (slot.id == 0) s = &slot;
+    if (!s) { // both taken: the older one has had its message
+        s = rows_state.slots[0].id < rows_state.slots[1].id ? &rows_state.slots[0]
+                                                            : &rows_state.slots[1];
+        release_slot(*s);
+    }
+    if (rows_state.next_id <= 0) rows_state.next_id = 1;
+    s->id = rows_state.next_id++;
+    s->image = img;
+    s->bx0 = s->bx1 = s->by0 = s->by1 = 0;
+    s->reader_next_y = 0;
+    s->failed = false;
+    s->lines_done = 0;
+    s->last_line = s->lines_all = 0;
+    s->percent_shown = -1;
+
+    le_put_u32(rec, raster_header_get_rows, host_addr_of_fn(&get_rows));
+    le_put_u32(rec, raster_header_release, host_addr_of_fn(&release_rows));
+    le_put_i32(rec, raster_header_host_value, s->id);
+    le_put_i32(rec, raster_header_x1, img.x1);
+    le_put_i32(rec, raster_header_y1, img.y1);
+    le_put_i32(rec, raster_header_x2, img.x2);
+    le_put_i32(rec, raster_header_y2, img.y2);
+    le_put_i32(rec, raster_header_kind, img.mono ? 0 : 1);
+    le_put_i32(rec, raster_header_width, img.width);
+    le_put_i32(rec, raster_header_height, img.height);
+    le_put_i16(rec, raster_header_transparent, img.transparent ? 1 : 0);
+    le_put_i16(rec, raster_header_bits, img.mono ? 1 : 8);
+    le_put_i16(rec, raster_header_colour, static_cast<int>(img.colour));
+    return s->id;
+}
+
+void raster_rows_settle(int32_t keep) {
+    for (image_slot& s : rows_state.slots) {
+        if (s.id == 0 || s.id == keep) continue;
+        if (s.percent_shown >= 0) {
+            std::fprintf(stderr, "\rkvrac: image %s: %d of %d rows\n", s.image.path.c_str(),
+                         s.last_line + 1, std::max(s.lines_all, s.last_line + 1));
+            std::fflush(stderr);
+        }
+        release_slot(s);
+    }
+}
+
+long raster_rows_failed_line() {
+    return rows_state.failed_line;
+}
+
+const std::string& raster_rows_failure() {
+    return rows_state.failure;
+}
+
+void raster_rows_reset(size_t band_budget) {
+    for (image_slot& s : rows_state.slots) release_slot(s);
+    rows_state.band_budget = band_budget;
+    rows_state.failure.clear();
+    rows_state.failed_line = 0;
+}

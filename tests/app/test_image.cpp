@@ -1,0 +1,321 @@
+// Images in plot scripts: PNG files sampled into the driver's row requests, the job
+// bytes around the image, the image decoded by libtiff against the pixels expected
+// from the PNG, and bad image lines.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/wire.h"
+#include "kvrac/raster_rows.h"
+#include "kvrac_runner.h"
+#include "platform/host_address.h"
+#include "raster/raster_image.h"
+#include "raster/tiff_t6.h"
+
+#ifdef KVRAC_HAVE_PNG
+#include <png.h>
+
+namespace {
+
+// A PNG to write: size, libpng colour type and depth, interlacing, and each pixel's
+// stored samples (for one-bit greyscale, 0 or 1 in the first byte).
+struct png_spec {
+    int w = 0, h = 0, type = 0, depth = 0;
+    bool interlaced = false;
+    std::function<void(int x, int y, uint8_t* samples)> pixel;
+    std::vector<png_color> palette;
+    std::vector<uint8_t> palette_alpha;
+};
+
+png_spec spec(int w, int h, int type, int depth, bool interlaced,
+              std::function<void(int x, int y, uint8_t* samples)> pixel) {
+    png_spec s;
+    s.w = w, s.h = h, s.type = type, s.depth = depth, s.interlaced = interlaced;
+    s.pixel = std::move(pixel);
+    return s;
+}
+
+void write_png(const fs::path& path, const png_spec& s) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_TRUE(f);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, f);
+    png_set_IHDR(png, info, s.w, s.h, s.depth, s.type,
+                 s.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (!s.palette.empty())
+        png_set_PLTE(png, info, s.palette.data(), static_cast<int>(s.palette.size()));
+    if (!s.palette_alpha.empty())
+        png_set_tRNS(png, info, s.palette_alpha.data(), static_cast<int>(s.palette_alpha.size()),
+                     nullptr);
+    png_write_info(png, info);
+    const int channels = png_get_channels(png, info);
+    std::vector<std::vector<uint8_t>> rows(s.h, std::vector<uint8_t>(s.w * channels + 8, 0));
+    std::vector<png_bytep> pointers;
+    for (int y = 0; y < s.h; ++y) {
+        for (int x = 0; x < s.w; ++x) {
+            uint8_t px[8] = {};
+            s.pixel(x, y, px);
+            if (s.depth == 1)
+                rows[y][x / 8] |= static_cast<uint8_t>((px[0] & 1) << (7 - x % 8));
+            else
+                std::memcpy(&rows[y][x * channels], px, channels);
+        }
+        pointers.push_back(rows[y].data());
+    }
+    png_write_image(png, pointers.data());
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+}
+
+// The first raster piece of a job: pitch, rows and decoded bits.
+struct piece {
+    int pitch = 0, rows = 0;
+    std::vector<uint8_t> bits;
+    bool black(int row, int x) const { return bits[row * (pitch / 8) + x / 8] >> (7 - x % 8) & 1; }
+};
+
+piece decode_piece(const std::string& s) {
+    piece p;
+    size_t at = s.find("\x1B*r");
+    int code_bytes = 0;
+    if (at == std::string::npos ||
+        std::sscanf(s.c_str() + at, "\x1B*r%dS\x1B*r%dT\x1B*r1A\x1B*b8M\x1B*b%dW", &p.pitch,
+                    &p.rows, &code_bytes) != 3) {
+        ADD_FAILURE() << "no raster piece";
+        return p;
+    }
+#ifdef KVRAC_HAVE_TIFF
+    size_t data = s.find('W', at) + 1 + 4;
+    EXPECT_EQ(t6::decode(reinterpret_cast<const uint8_t*>(s.data() + data), code_bytes - 4, p.pitch,
+                         p.rows, p.bits),
+              "");
+#endif
+    return p;
+}
+
+class Image : public Kvrac {
+  protected:
+    // Configures the store, then sets the paper format and mode_flags.
+    void settings(int format, uint16_t mode) {
+        ASSERT_EQ(run("config --settings '" + store() + "'").status, 0);
+        std::string s = slurp(store());
+        s[4] = static_cast<char>(format);
+        s[30] = static_cast<char>(mode & 0xFF);
+        s[31] = static_cast<char>(mode >> 8);
+        write_file(store(), s);
+    }
+    run_result plot(const std::string& script, const std::string& name = "a.kvs") {
+        write_file(dir / name, script);
+        return run("plot '" + (dir / name).string() + "' --settings '" + store() + "'");
+    }
+};
+
+// One-bit PNG pattern: black where (x + y / 4) % 3 == 0.
+bool mono_black(int x, int y) {
+    return (x + y / 4) % 3 == 0;
+}
+
+TEST_F(Image, OneBitPngOnAnUnrotatedSheetIsSampledRowByRow) {
+    settings(23, 0x0100); // a 396 mm length of the 914 mm roll: not rotated; 600 dpi
+    write_png(dir / "m.png",
+              spec(10, 20, PNG_COLOR_TYPE_GRAY, 1, false,
+                   [](int x, int y, uint8_t* p) { p[0] = mono_black(x, y) ? 0 : 1; }));
+    // A relative file name is taken from the script's folder; colour 9 paints black.
+    auto r = plot("image 1000 2000 1100 2200 m.png color 9\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string job = slurp(dir / "a.prn");
+    // An image-only job: opaque, placed at (x2, y1), and the job still has its trailer.
+    size_t image = job.find("PUPA0,0PR;TR0;TR0;PU1100,2000PA1100,2000IW2000,1000,2200,1100"
+                            "\x1B%1A\x1B&a0N\x1B*t600R");
+    ASSERT_NE(image, std::string::npos);
+    EXPECT_NE(job.find("\x1B*rC\x1B%0BTR0;PA1100,2000PU0,0PRPC1,"), std::string::npos);
+    EXPECT_EQ(job.substr(job.size() - 21), ";PUSP0;PG;\x1B%-12345X\r\n");
+
+    // 100 x 200 units at 600 dpi: 59 x 118 dots, rows 1 .. 117 asked.
+    piece p = decode_piece(job.substr(image));
+    ASSERT_EQ(p.pitch, 96);
+    ASSERT_EQ(p.rows, 117);
+#ifdef KVRAC_HAVE_TIFF
+    int wrong = 0;
+    for (int row = 1; row < 118; ++row) {
+        const int y_start = static_cast<int>(2000 + row * (200.0 / 118));
+        const int sy = (y_start - 2000) * 20 / 200;
+        for (int i = 0; i < 96; ++i)
+            wrong += p.black(row - 1, i) != (i < 59 && mono_black(i * 10 / 59, sy));
+    }
+    EXPECT_EQ(wrong, 0);
+#endif
+}
+
+// Colour pattern: opaque black, see-through (alpha 0, so white) on the diagonal, else
+// opaque white.
+int colour_kind(int x, int y) {
+    return x == y ? 2 : (x * y) % 5 == 1 ? 0 : 1;
+}
+
+TEST_F(Image, ColourPngOnARotatedSheetIsSampledColumnByColumn) {
+    settings(1, 0x0100); // E-arch: rotated
+    write_png(dir / "c.png",
+              spec(12, 7, PNG_COLOR_TYPE_RGBA, 8, false, [](int x, int y, uint8_t* p) {
+                  const int k = colour_kind(x, y);
+                  p[0] = p[1] = p[2] = k == 0 ? 0 : k == 1 ? 255 : 0;
+                  p[3] = k == 2 ? 0 : 255;
+              }));
+    // The same pixels as an interlaced palette image with a see-through entry.
+    png_spec indexed = spec(12, 7, PNG_COLOR_TYPE_PALETTE, 8, true, [](int x, int y, uint8_t* p) {
+        p[0] = static_cast<uint8_t>(colour_kind(x, y));
+    });
+    indexed.palette = {{0, 0, 0}, {255, 255, 255}, {0, 0, 0}};
+    indexed.palette_alpha = {255, 255, 0};
+    write_png(dir / "i.png", indexed);
+
+    auto r = plot("image 1000 2000 1300 2100 c.png transparent\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string job = slurp(dir / "a.prn");
+    size_t image = job.find("PUPA0,0PR;TR0;TR1;PU1000,2000PA1000,2000IW1000,2000,1300,2100");
+    ASSERT_NE(image, std::string::npos);
+    // 300 x 100 units: W = 177 columns of H = 59 pixels, columns 1 .. 176 asked.
+    piece p = decode_piece(job.substr(image));
+    ASSERT_EQ(p.rows, 176);
+    ASSERT_EQ(p.pitch, 96);
+#ifdef KVRAC_HAVE_TIFF
+    int wrong = 0;
+    for (int col = 1; col < 177; ++col) {
+        const int x_start = static_cast<int>(1000 + col * (300.0 / 177));
+        const int sx = (x_start - 1000) * 12 / 300;
+        for (int i = 0; i < 96; ++i)
+            wrong += p.black(col - 1, i) != (i < 59 && colour_kind(sx, i * 7 / 59) == 0);
+    }
+    EXPECT_EQ(wrong, 0);
+#endif
+    ASSERT_EQ(plot("image 1000 2000 1300 2100 i.png transparent\n", "b.kvs").status, 0);
+    EXPECT_EQ(slurp(dir / "b.prn"), job);
+}
+
+TEST_F(Image, BandsOfColumnsAndRowsGiveTheSamePixelsAsTheWholeImage) {
+    // A one-bit image of 70 x 40 and a colour one of 30 x 20, read with a budget that
+    // holds only a few columns or rows at a time.
+    write_png(dir / "m.png",
+              spec(70, 40, PNG_COLOR_TYPE_GRAY, 1, true,
+                   [](int x, int y, uint8_t* p) { p[0] = (x * 7 + y * 3) % 11 < 4; }));
+    write_png(dir / "c.png",
+              spec(30, 20, PNG_COLOR_TYPE_RGB, 8, false, [](int x, int y, uint8_t* p) {
+                  p[0] = static_cast<uint8_t>(x * 8);
+                  p[1] = static_cast<uint8_t>(y * 12);
+                  p[2] = static_cast<uint8_t>(x + y);
+              }));
+    for (bool mono : {true, false}) {
+        raster_rows_reset(mono ? 40 : 200);
+        script_image img{100,
+                         100,
+                         400,
+                         500,
+                         (dir / (mono ? "m.png" : "c.png")).string(),
+                         mono ? 70 : 30,
+                         mono ? 40 : 20,
+                         mono,
+                         false,
+                         7,
+                         1};
+        std::vector<uint8_t> rec(2064, 0);
+        const int32_t id = raster_rows_announce(img, rec.data());
+        EXPECT_EQ(le_i32(rec.data(), 32), mono ? 0 : 1);
+        EXPECT_EQ(le_i16(rec.data(), 46), mono ? 1 : 8);
+        auto* get = host_addr_fn<get_rows_fn>(le_u32(rec.data(), 4));
+        ASSERT_NE(get, nullptr);
+        // Lines across the sheet: columns (rotated), then rows, then a row asked again.
+        for (int pass = 0; pass < 3; ++pass) {
+            const bool rotated = pass == 0;
+            const int lines = rotated ? 45 : 61, L = rotated ? 53 : 37;
+            for (int k = 0; k < lines; ++k) {
+                const int r = pass == 2 ? lines - 1 - k : k;
+                uint8_t q[raster_request_size] = {};
+                le_put_i32(q, 0, rotated ? r : 0);
+                le_put_i32(q, 4, rotated ? 0 : r);
+                le_put_i32(q, 8, rotated ? r : L - 1);
+                le_put_i32(q, 12, rotated ? L - 1 : r);
+                le_put_i32(q, 16, rotated ? 100 + r * 300 / lines : 100);
+                le_put_i32(q, 20, rotated ? 100 : 100 + r * 400 / lines);
+                le_put_i32(q, 32, id);
+                le_put_i32(q, 40, rotated ? 7 : 2);
+                const uint8_t* result = get(q);
+                ASSERT_EQ(le_i16(result, 14), 0);
+                ASSERT_EQ(le_i32(result, 4), mono ? L : 3 * L);
+                const uint8_t* px = static_cast<const uint8_t*>(host_addr_ptr(le_u32(result, 0)));
+                ASSERT_NE(px, nullptr);
+                const int w = img.width, h = img.height;
+                const int fixed =
+                    rotated ? (le_i32(q, 16) - 100) * w / 300 : (le_i32(q, 20) - 100) * h / 400;
+                for (int i = 0; i < L; ++i) {
+                    const int x = rotated ? fixed : i * w / L, y = rotated ? i * h / L : fixed;
+                    if (mono) {
+                        ASSERT_EQ(px[i], (x * 7 + y * 3) % 11 < 4 ? 0 : 1) << x << "," << y;
+                    } else {
+                        ASSERT_EQ(px[3 * i], x * 8);
+                        ASSERT_EQ(px[3 * i + 1], y * 12);
+                        ASSERT_EQ(px[3 * i + 2], x + y);
+                    }
+                }
+            }
+        }
+        // A request for an image no longer announced is answered with the error flag.
+        raster_rows_settle(0);
+        uint8_t q[raster_request_size] = {};
+        le_put_i32(q, 8, 3);
+        le_put_i32(q, 32, id);
+        EXPECT_EQ(le_i16(get(q), 14), 1);
+    }
+    raster_rows_reset(raster_band_budget);
+}
+
+TEST_F(Image, BadImageLinesStopThePlotWithFileAndLine) {
+    settings(23, 0x0100);
+    write_png(dir / "m.png", spec(10, 20, PNG_COLOR_TYPE_GRAY, 1, false,
+                                  [](int x, int y, uint8_t* p) { p[0] = mono_black(x, y); }));
+    write_file(dir / "text.png", "not an image at all");
+    write_file(dir / "short.png", slurp(dir / "m.png").substr(0, 20));
+    const struct {
+        const char* line;
+        const char* message;
+    } bad[] = {
+        {"image 0 0 10 10 missing.png", "cannot read image"},
+        {"image 0 0 10 10 text.png", "not a PNG file"},
+        {"image 0 0 10 10 short.png", "cannot read image"},
+        {"image 0 0 10 m.png", "not a number"},
+        {"image 0 0 10 10", "needs a PNG file"},
+        {"image 0 0 10 10 m.png color", "color needs"},
+        {"image 0 0 10 10 m.png opaque", "unknown image option 'opaque'"},
+    };
+    for (const auto& b : bad) {
+        fs::remove(dir / "a.prn");
+        auto r = plot(std::string("move 1 1\n\n") + b.line + "\ndraw 2 2\n");
+        EXPECT_EQ(r.status, 2) << b.line;
+        EXPECT_NE(r.err.find("a.kvs:3: "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(b.message), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(dir / "a.prn"));
+    }
+
+    // A sound header with damaged image data: found while the image is sent.
+    std::string png = slurp(dir / "m.png");
+    size_t idat = png.find("IDAT");
+    ASSERT_NE(idat, std::string::npos);
+    png[idat + 6] ^= 0x55;
+    write_file(dir / "broken.png", png);
+    auto r = plot("image 0 0 100 100 broken.png\nmove 5 5\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("ADI4.3: image faile="), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("a.kvs:1: image " + (dir / "broken.png").string() + " cannot be decoded"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(dir / "a.prn"));
+}
+
+} // namespace
+
+#endif
