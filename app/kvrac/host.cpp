@@ -7,8 +7,8 @@
 
 #include <cstring>
 
-#include "host/entry.h"
 #include "host/wire.h"
+#include "kvrac/driver_link.h"
 #include "kvrac/store.h"
 #include "kvrac/text.h"
 #include "platform/host_address.h"
@@ -69,7 +69,9 @@ int host_open(const std::string& store) {
     put_service(host_load_config_offset, host_addr_of_fn(&service_load_config));
     put_service(host_save_config_offset, host_addr_of_fn(&service_save_config));
     put_service(host_service_192_offset, host_addr_of_fn(&service_192));
-    session.descriptor = PLADI(session.service_table, 0);
+    driver_entry_fn* entry = driver_entry();
+    if (!entry) return 1;
+    session.descriptor = entry(session.service_table, 0);
     session.config = host_addr_fn<message_handler_fn>(le_u32(session.descriptor, 410));
     session.plot = host_addr_fn<message_handler_fn>(le_u32(session.descriptor, 414));
     if (!session.config || !session.plot) {

@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <unistd.h>
 
 #include "host/wire.h"
+#include "kvrac/files.h"
 #include "kvrac/host.h"
 #include "kvrac/raster_rows.h"
 #include "kvrac/script.h"
@@ -178,7 +178,9 @@ int run_plot(const plot_options& o) {
 
     std::string tmp_path;
     std::FILE* out = stdout;
-    if (!to_stdout) {
+    if (to_stdout) {
+        stdout_binary();
+    } else {
         tmp_path = out_path + ".tmp";
         out = std::fopen(tmp_path.c_str(), "wb");
         if (!out) {
@@ -233,13 +235,13 @@ int run_plot(const plot_options& o) {
     }
     if (to_stdout) return status;
     bool closed = std::fclose(out) == 0;
-    if (status == 0 && closed && std::rename(tmp_path.c_str(), out_path.c_str()) == 0) return 0;
+    std::string why = closed ? "" : std::strerror(errno);
+    if (status == 0 && closed && file_replace(tmp_path, out_path, &why) == 0) return 0;
     if (status == 0) {
-        std::fprintf(stderr, "kvrac: cannot write %s: %s\n", out_path.c_str(),
-                     std::strerror(errno));
+        std::fprintf(stderr, "kvrac: cannot write %s: %s\n", out_path.c_str(), why.c_str());
         status = 1;
     }
-    ::unlink(tmp_path.c_str());
+    std::remove(tmp_path.c_str());
     return status;
 }
 

@@ -1,3 +1,6 @@
+// The settings store on POSIX systems (store_win32.cpp is the Windows one).
+#ifndef _WIN32
+
 #include "kvrac/store.h"
 
 #include <cerrno>
@@ -83,3 +86,5 @@ int store_save(const std::string& path, const void* bytes, int count, std::strin
     }
     return 0;
 }
+
+#endif

@@ -1,0 +1,12 @@
+// The driver is linked in: its entry is an ordinary function of the program.
+#ifndef _WIN32
+
+#include "kvrac/driver_link.h"
+
+#include "host/entry.h"
+
+driver_entry_fn* driver_entry() {
+    return &PLADI;
+}
+
+#endif

@@ -1,0 +1,38 @@
+# Windows-only parts of the build, included when cross-compiling with
+# cmake/mingw-i686.cmake (or building on Windows).
+#
+# kvrac_f.dll exports PLADI by name and as ordinal 1 through its module definition
+# file (the undecorated name a drawing host looks up), and carries the dialog
+# resources. kvrac.exe does not link against the DLL: it loads it at run time, as a
+# drawing host does, so the two meet only through PLADI and the descriptor.
+
+target_sources(kvrac_f PRIVATE ${PROJECT_SOURCE_DIR}/src/platform/kvrac_f.def)
+file(GLOB KVRAC_RESOURCE_SCRIPTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/ui/*.rc)
+if(KVRAC_RESOURCE_SCRIPTS)
+    enable_language(RC)
+    target_sources(kvrac_f PRIVATE ${KVRAC_RESOURCE_SCRIPTS})
+endif()
+# The entry is declared for export in the source as well; --kill-at keeps its decorated
+# twin (PLADI@8) out of the table, so the table holds PLADI alone, at ordinal 1.
+target_link_options(kvrac_f PRIVATE -Wl,--kill-at)
+target_link_libraries(kvrac_f PRIVATE user32 gdi32 kernel32)
+
+# Makes the host library of kvrac.exe: the pure data modules that `show` and `formats`
+# read are compiled in, the driver itself is only loaded.
+function(kvrac_windows_host target)
+    target_sources(${target} PRIVATE
+        ${PROJECT_SOURCE_DIR}/src/host/device_tables.cpp
+        ${PROJECT_SOURCE_DIR}/src/host/settings_record.cpp
+        ${PROJECT_SOURCE_DIR}/src/platform/host_address.cpp)
+    add_dependencies(${target} kvrac_f)
+endfunction()
+
+# Programs that drive the Windows build from inside Wine (tests/windows/tools).
+file(GLOB KVRAC_WINDOWS_TOOLS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/windows/tools/*.cpp)
+foreach(src ${KVRAC_WINDOWS_TOOLS})
+    get_filename_component(name ${src} NAME_WE)
+    add_executable(${name} ${src})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/app)
+    target_link_libraries(${name} PRIVATE user32 gdi32)
+    add_dependencies(${name} kvrac_f)
+endforeach()
