@@ -26,6 +26,9 @@ namespace {
 // Longest line the host answers, in pixels; a longer request is answered as an error.
 constexpr int32_t line_max = 1 << 26;
 
+// Rows cached at a time from a file that is not interlaced (read in one pass).
+constexpr int64_t stream_rows = 64;
+
 // One announced image.
 struct image_slot {
     int32_t id;                         // host value at +12 of message 52; 0 = slot free
@@ -177,12 +180,17 @@ int cache_pixel(image_slot& s, int32_t x, int32_t y, bool rotated) {
     const int64_t budget = static_cast<int64_t>(rows_state.band_budget);
     if (rotated) {
         const int64_t column_bytes = s.image.mono ? (h + 7) / 8 : h * 3;
-        int64_t k = std::max<int64_t>(1, budget / column_bytes) * (s.image.mono ? 8 : 1);
+        int64_t k = std::max<int64_t>(1, budget / column_bytes);
         k = std::min<int64_t>(k, w - x);
         return fill_band(s, x, static_cast<int32_t>(x + k), 0, static_cast<int32_t>(h));
     }
+    // Rows of a plain file stream through one open reader: a few at a time will do.
+    // An interlaced file is read whole for every band, so its bands are as large as
+    // the budget allows.
     const int64_t row_bytes = s.image.mono ? (w + 7) / 8 : w * 3;
-    int64_t k = std::min<int64_t>(std::max<int64_t>(1, budget / row_bytes), h - y);
+    int64_t k = std::max<int64_t>(1, budget / row_bytes);
+    if (!s.reader.header.interlaced) k = std::min<int64_t>(k, stream_rows);
+    k = std::min<int64_t>(k, h - y);
     return fill_band(s, 0, static_cast<int32_t>(w), y, static_cast<int32_t>(y + k));
 }
 
@@ -307,6 +315,7 @@ int32_t raster_rows_announce(const script_image& img, uint8_t* rec) {
     s->image = img;
     s->bx0 = s->bx1 = s->by0 = s->by1 = 0;
     s->reader_next_y = 0;
+    s->reader.header = png_header{}; // interlacing is known once the file is opened
     s->failed = false;
     s->lines_done = 0;
     s->last_line = s->lines_all = 0;
