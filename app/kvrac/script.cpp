@@ -173,6 +173,37 @@ int parse_image(script_reader& r, std::string_view rest, script_image* img) {
     return 0;
 }
 
+// Reads an unsigned decimal number of at most 5 digits at p, below 65536. Returns the
+// position after it, or null.
+const char* short_number(const char* p, const char* end, uint16_t* out) {
+    uint32_t v = 0;
+    const char* start = p;
+    while (p < end && *p >= '0' && *p <= '9' && p - start < 6) v = v * 10 + (*p++ - '0');
+    if (p == start || p - start > 5 || v > 65535) return nullptr;
+    *out = static_cast<uint16_t>(v);
+    return p;
+}
+
+// The common line "move X Y" or "draw X Y" in plotter units, with single blanks and
+// nothing after: parsed in one pass. Anything else, errors included, takes the general
+// path.
+bool quick_vector(const script_reader& r, std::string_view line, script_command& cmd) {
+    if (r.unit != script_unit::plu || line.size() < 8) return false;
+    const char* p = line.data();
+    const char* end = p + line.size();
+    if (end[-1] == '\r') --end;
+    if (std::memcmp(p, "move ", 5) == 0)
+        cmd.op = script_op::move;
+    else if (std::memcmp(p, "draw ", 5) == 0)
+        cmd.op = script_op::draw;
+    else
+        return false;
+    p = short_number(p + 5, end, &cmd.x);
+    if (!p || p == end || *p != ' ') return false;
+    p = short_number(p + 1, end, &cmd.y);
+    return p == end;
+}
+
 struct command_name {
     const char* word;
     script_op op;
@@ -218,6 +249,7 @@ int script_next(script_reader& r, script_command& cmd) {
     for (;;) {
         if (!next_line(r, &line)) return r.error.empty() ? 0 : 2;
         ++r.line_number;
+        if (quick_vector(r, line, cmd)) return 1;
         if (const void* hash = std::memchr(line.data(), '#', line.size()))
             line =
                 line.substr(0, static_cast<size_t>(static_cast<const char*>(hash) - line.data()));
