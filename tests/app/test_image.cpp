@@ -13,7 +13,7 @@
 #include "kvrac_runner.h"
 #include "platform/host_address.h"
 #include "raster/raster_image.h"
-#include "raster/tiff_t6.h"
+#include "raster/rtl_piece.h"
 
 #ifdef KVRAC_HAVE_PNG
 #include <png.h>
@@ -73,32 +73,6 @@ void write_png(const fs::path& path, const png_spec& s) {
     std::fclose(f);
 }
 
-// The first raster piece of a job: pitch, rows and decoded bits.
-struct piece {
-    int pitch = 0, rows = 0;
-    std::vector<uint8_t> bits;
-    bool black(int row, int x) const { return bits[row * (pitch / 8) + x / 8] >> (7 - x % 8) & 1; }
-};
-
-piece decode_piece(const std::string& s) {
-    piece p;
-    size_t at = s.find("\x1B*r");
-    int code_bytes = 0;
-    if (at == std::string::npos ||
-        std::sscanf(s.c_str() + at, "\x1B*r%dS\x1B*r%dT\x1B*r1A\x1B*b8M\x1B*b%dW", &p.pitch,
-                    &p.rows, &code_bytes) != 3) {
-        ADD_FAILURE() << "no raster piece";
-        return p;
-    }
-#ifdef KVRAC_HAVE_TIFF
-    size_t data = s.find('W', at) + 1 + 4;
-    EXPECT_EQ(t6::decode(reinterpret_cast<const uint8_t*>(s.data() + data), code_bytes - 4, p.pitch,
-                         p.rows, p.bits),
-              "");
-#endif
-    return p;
-}
-
 class Image : public Kvrac {
   protected:
     // Configures the store, then sets the paper format and mode_flags.
@@ -138,7 +112,7 @@ TEST_F(Image, OneBitPngOnAnUnrotatedSheetIsSampledRowByRow) {
     EXPECT_EQ(job.substr(job.size() - 21), ";PUSP0;PG;\x1B%-12345X\r\n");
 
     // 100 x 200 units at 600 dpi: 59 x 118 dots, rows 1 .. 117 asked.
-    piece p = decode_piece(job.substr(image));
+    rtl_piece p = decode_rtl_piece(job.substr(image));
     ASSERT_EQ(p.pitch, 96);
     ASSERT_EQ(p.rows, 117);
 #ifdef KVRAC_HAVE_TIFF
@@ -181,7 +155,7 @@ TEST_F(Image, ColourPngOnARotatedSheetIsSampledColumnByColumn) {
     size_t image = job.find("PUPA0,0PR;TR0;TR1;PU1000,2000PA1000,2000IW1000,2000,1300,2100");
     ASSERT_NE(image, std::string::npos);
     // 300 x 100 units: W = 177 columns of H = 59 pixels, columns 1 .. 176 asked.
-    piece p = decode_piece(job.substr(image));
+    rtl_piece p = decode_rtl_piece(job.substr(image));
     ASSERT_EQ(p.rows, 176);
     ASSERT_EQ(p.pitch, 96);
 #ifdef KVRAC_HAVE_TIFF

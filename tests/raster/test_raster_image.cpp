@@ -12,7 +12,7 @@
 #include "plot/pens.h"
 #include "plot/plot_handler.h"
 #include "raster/raster_image.h"
-#include "raster/tiff_t6.h"
+#include "raster/rtl_piece.h"
 #include "support/fake_host.h"
 
 namespace {
@@ -84,35 +84,17 @@ std::vector<uint8_t> header(int x1, int y1, int x2, int y2, int w, int h, int ki
     return rec;
 }
 
+// The request's eight i32 of pixel rectangle and sheet positions.
+std::vector<int> rectangle(const std::vector<uint8_t>& q) {
+    std::vector<int> v;
+    for (int off = 0; off < 32; off += 4) v.push_back(le_i32(q.data(), off));
+    return v;
+}
+
 std::string bytes(std::initializer_list<int> list) {
     std::string s;
     for (int b : list) s += static_cast<char>(b);
     return s;
-}
-
-// The RTL raster data of one piece found from `from`: its pitch, rows and bits.
-struct piece {
-    int pitch = 0, rows = 0;
-    std::vector<uint8_t> bits; // rows of pitch / 8 bytes, 1 = black
-    bool black(int row, int x) const { return bits[row * (pitch / 8) + x / 8] >> (7 - x % 8) & 1; }
-};
-
-piece decode_piece(const std::string& s, size_t from = 0) {
-    piece p;
-    size_t at = s.find("\x1B*r", from);
-    EXPECT_NE(at, std::string::npos);
-    if (at == std::string::npos) return p;
-    int code_bytes = 0;
-    EXPECT_EQ(std::sscanf(s.c_str() + at, "\x1B*r%dS\x1B*r%dT\x1B*r1A\x1B*b8M\x1B*b%dW", &p.pitch,
-                          &p.rows, &code_bytes),
-              3);
-    size_t data = s.find('W', at) + 1 + 4; // after the block's first word, the pitch
-#ifdef KVRAC_HAVE_TIFF
-    std::string why = t6::decode(reinterpret_cast<const uint8_t*>(s.data() + data), code_bytes - 4,
-                                 p.pitch, p.rows, p.bits);
-    EXPECT_EQ(why, "");
-#endif
-    return p;
 }
 
 class RasterImage : public ::testing::Test {
@@ -145,47 +127,30 @@ class RasterImage : public ::testing::Test {
     }
 };
 
-TEST_F(RasterImage, HeaderIsAcknowledgedAndWaitsForTheNextMessage) {
-    start(0x0100, 23);
-    auto rec = send(header(1000, 2000, 1100, 2200, 10, 20));
-    EXPECT_EQ(le_i16(rec.data(), 122), 1);
-    EXPECT_EQ(plot.raster_marker, raster_pending);
-    EXPECT_TRUE(host.requests.empty());
-    EXPECT_EQ(fake.sent, ""); // nothing of the image yet, not even a flush
-    send(record(8));
-    EXPECT_EQ(plot.raster_marker, 0);
-    EXPECT_FALSE(host.requests.empty());
-}
-
 TEST_F(RasterImage, UnrotatedAt600DpiAsksRowsFromRowOne) {
     start(0x0100, 23);
     // 100 x 200 plotter units at 1016 per inch and 600 dpi: W = 59, H = 118.
-    send(header(1000, 2000, 1100, 2200, 10, 20));
+    auto rec = send(header(1000, 2000, 1100, 2200, 10, 20));
+    EXPECT_EQ(le_i16(rec.data(), 122), 1);
+    EXPECT_EQ(plot.raster_marker, raster_pending);
+    EXPECT_EQ(fake.sent, ""); // nothing of the image before the next message
     send(record(8));
+    EXPECT_EQ(plot.raster_marker, 0);
     ASSERT_EQ(host.requests.size(), 117u); // rows 1 .. 117
     EXPECT_EQ(host.releases, 117);
-    const std::vector<uint8_t>& q = host.requests[0];
-    EXPECT_EQ(le_i32(q.data(), 0), 0);
-    EXPECT_EQ(le_i32(q.data(), 4), 1);
-    EXPECT_EQ(le_i32(q.data(), 8), 58);
-    EXPECT_EQ(le_i32(q.data(), 12), 1);
     // Row 1 of a 200-unit sheet in 118 rows: from 2001.69 to 2003.38, truncated.
-    EXPECT_EQ(le_i32(q.data(), 16), 1000);
-    EXPECT_EQ(le_i32(q.data(), 20), 2001);
-    EXPECT_EQ(le_i32(q.data(), 24), 1100);
-    EXPECT_EQ(le_i32(q.data(), 28), 2003);
-    EXPECT_EQ(le_i32(q.data(), 32), 0x1234);
-    EXPECT_EQ(le_i32(q.data(), 36), 8);
-    EXPECT_EQ(le_i32(q.data(), 40), 2);
+    const std::vector<uint8_t>& q = host.requests[0];
+    EXPECT_EQ(rectangle(q), (std::vector<int>{0, 1, 58, 1, 1000, 2001, 1100, 2003}));
+    EXPECT_EQ(rectangle(host.requests.back()),
+              (std::vector<int>{0, 117, 58, 117, 1000, 2198, 1100, 2200}));
+    // Host value, colour image (8, 2, 24, white, key 0 1 2), the constant words.
+    auto span = [&q](int from, int to) { return std::string(q.begin() + from, q.begin() + to); };
+    EXPECT_EQ(span(32, 44), bytes({0x34, 0x12, 0, 0, 8, 0, 0, 0, 2, 0, 0, 0}));
     EXPECT_EQ(le_i16(q.data(), 46), 24);
-    EXPECT_EQ(std::string(q.begin() + 48, q.begin() + 55), bytes({255, 255, 255, 0, 0, 1, 2}));
-    EXPECT_EQ(le_i32(q.data(), 64), 0);
-    EXPECT_EQ(le_i16(q.data(), 68), 0);
-    EXPECT_EQ(le_i16(q.data(), 70), 1);
+    EXPECT_EQ(span(48, 51) + span(52, 55), bytes({255, 255, 255, 0, 1, 2}));
+    EXPECT_EQ(span(64, 72), bytes({0, 0, 0, 0, 0, 0, 1, 0}));
     EXPECT_EQ(q[72], 1);
     EXPECT_EQ(q[143], 72);
-    EXPECT_EQ(le_i32(host.requests.back().data(), 4), 117);
-    EXPECT_EQ(le_i32(host.requests.back().data(), 28), 2200);
 
     // Before the stream: opaque, the pen at (x2, y1), the input window around the image.
     std::string out = after_preamble();
@@ -200,15 +165,9 @@ TEST_F(RasterImage, RotatedPaperAsksColumnsAndKtgl400UsesSheetUnits) {
     send(record(8));
     // W = 100 / 1016 * 400 = 39, H = 78: 39 columns of 78 pixels.
     ASSERT_EQ(host.requests.size(), 39u);
+    // Column 5: from 1000 + 5 x 100 / 39 to 1000 + 6 x 100 / 39, over the whole height.
     const std::vector<uint8_t>& q = host.requests[5];
-    EXPECT_EQ(le_i32(q.data(), 0), 5);
-    EXPECT_EQ(le_i32(q.data(), 4), 0);
-    EXPECT_EQ(le_i32(q.data(), 8), 5);
-    EXPECT_EQ(le_i32(q.data(), 12), 77);
-    EXPECT_EQ(le_i32(q.data(), 16), 1012); // 1000 + 5 x 100 / 39
-    EXPECT_EQ(le_i32(q.data(), 20), 2000);
-    EXPECT_EQ(le_i32(q.data(), 24), 1015);
-    EXPECT_EQ(le_i32(q.data(), 28), 2200);
+    EXPECT_EQ(rectangle(q), (std::vector<int>{5, 0, 5, 77, 1012, 2000, 1015, 2200}));
     EXPECT_EQ(le_i32(q.data(), 40), 7);
     std::string out = after_preamble();
     EXPECT_EQ(out.substr(0, out.find("\x1B%1A")),
@@ -240,7 +199,7 @@ TEST_F(RasterImage, OneBitImagesPaintTheirColourIndex) {
     EXPECT_EQ(le_i16(q.data(), 56), 7);
     std::string out = after_preamble();
     EXPECT_EQ(out.substr(0, 4), "TR0;");
-    piece p = decode_piece(out);
+    rtl_piece p = decode_rtl_piece(out);
     ASSERT_EQ(p.pitch, 96); // 59 pixels rounded up to 64, plus 32
     ASSERT_EQ(p.rows, 117);
 #ifdef KVRAC_HAVE_TIFF
@@ -263,7 +222,7 @@ TEST_F(RasterImage, ColourRowsAreThreeBytesAPixelAndNeverOverrunTheLine) {
     };
     send(header(1000, 2000, 1200, 2050, 10, 10));
     send(record(8));
-    piece p = decode_piece(after_preamble());
+    rtl_piece p = decode_rtl_piece(after_preamble());
     ASSERT_EQ(p.rows, 28); // H = 29, from row 1
 #ifdef KVRAC_HAVE_TIFF
     for (int row : {0, 1, 27})
@@ -280,7 +239,7 @@ TEST_F(RasterImage, ColourRowsAreThreeBytesAPixelAndNeverOverrunTheLine) {
     };
     send(header(1000, 2000, 1200, 2050, 10, 10));
     send(record(8));
-    p = decode_piece(after_preamble(), after_preamble().find("\x1B*rC") + 1);
+    p = decode_rtl_piece(after_preamble(), after_preamble().find("\x1B*rC") + 1);
     ASSERT_EQ(p.rows, 28);
 #ifdef KVRAC_HAVE_TIFF
     for (int x = 0; x < p.pitch; ++x) {
@@ -315,7 +274,7 @@ TEST_F(RasterImage, ErrorFlagShowsTheBoxDropsTheRowsAndRestoresVectorMode) {
     send(header(1000, 2000, 1100, 2200, 10, 20));
     send(record(8));
     EXPECT_EQ(host.requests.size(), 4u);
-    EXPECT_EQ(decode_piece(fake.sent).rows, 3);
+    EXPECT_EQ(decode_rtl_piece(fake.sent).rows, 3);
 }
 
 TEST_F(RasterImage, RtlVectorStateIsRestoredAfterTheImage) {
