@@ -13,6 +13,7 @@
 #include "raster/raster_image.h"
 
 #include <cassert>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -72,6 +73,11 @@ bool paper_rotated() {
     return (settings.mode_flags & mode_rotated) != 0;
 }
 
+// A device position, limited to what 32 bits hold (corners far off the sheet).
+int32_t to_position(double v) {
+    return v >= dots_max ? INT32_MAX : v <= -dots_max ? -INT32_MAX : static_cast<int32_t>(v);
+}
+
 // Writes a NUL-terminated text straight to the host.
 void write_text(const char* text) {
     host_write(text, static_cast<int>(std::strlen(text)));
@@ -127,11 +133,13 @@ int size_image(bool ktgl, bool rotated) {
         image.row_count = image.dots_h;
         image.row_length = image.dots_w;
     }
+    assert(image.sheet_step > 0 && image.row_length > 0 && image.row_count > 0);
     return 0;
 }
 
 // Fills the row request for line r.
 void fill_request(int32_t r, bool rotated) {
+    assert(r >= 0 && r < image.row_count);
     uint8_t* q = image.request;
     const int32_t last = image.row_length - 1;
     const int32_t start =
@@ -300,8 +308,8 @@ int raster_step() {
     int32_t ox = 0, oy = 0;
     const int32_t corner_x = rotated ? image.x1 : image.x2;
     if (ktgl) {
-        ox = static_cast<int32_t>(corner_x * runtime.scale_factor);
-        oy = static_cast<int32_t>(image.y1 * runtime.scale_factor);
+        ox = to_position(corner_x * runtime.scale_factor);
+        oy = to_position(image.y1 * runtime.scale_factor);
     } else {
         const long long s = static_cast<long long>(runtime.scale_factor);
         char text[128];
