@@ -1,18 +1,32 @@
-// Top-level dialog openers. The dialogs themselves are not built yet: until they are,
-// each opener finds the module as the real one does and then ends as if the user had
-// pressed OK without changing anything.
+// Top-level dialog openers: each finds the driver's own module by name, as the nested
+// dialogs need it, and runs its dialog.
 #include "ui/dialogs.h"
 
+#include "color/correction.h"
 #include "platform/platform.h"
+#include "ui/main_dialog.h"
 
 void* dialog_module = nullptr;
 
-int open_installation_dialog() {
+namespace {
+
+// Runs the main dialog. The colour dialog rebuilds the correction table from the curve
+// it shows even when the main dialog is then cancelled; the table is brought back to
+// the settings record's curve here, so a plot never prints with a curve it does not
+// store.
+int open_main_dialog(main_variant variant) {
     dialog_module = platform_module_handle("kvrac_f");
-    return 0;
+    int code = run_main_dialog(dialog_module, variant);
+    load_correction_points();
+    return code;
+}
+
+} // namespace
+
+int open_installation_dialog() {
+    return open_main_dialog(main_variant::installation);
 }
 
 int open_plot_configuration_dialog() {
-    dialog_module = platform_module_handle("kvrac_f");
-    return 0;
+    return open_main_dialog(main_variant::plot_time);
 }
