@@ -7,11 +7,33 @@
 # drawing host does, so the two meet only through PLADI and the descriptor.
 
 target_sources(kvrac_f PRIVATE ${PROJECT_SOURCE_DIR}/src/platform/kvrac_f.def)
-file(GLOB KVRAC_RESOURCE_SCRIPTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/ui/*.rc)
-if(KVRAC_RESOURCE_SCRIPTS)
+
+# The dialog resources are written from the dialog templates (src/ui/dialog_templates)
+# by a small program built with the build machine's own compiler, so the resource
+# script and the templates the dialog procedures use can never disagree.
+if(EXISTS ${PROJECT_SOURCE_DIR}/src/ui/dialog_templates.cpp)
     enable_language(RC)
-    target_sources(kvrac_f PRIVATE ${KVRAC_RESOURCE_SCRIPTS})
+    find_program(KVRAC_BUILD_CXX NAMES c++ g++ REQUIRED)
+    set(KVRAC_RESOURCE_DIR ${CMAKE_BINARY_DIR}/resources)
+    set(KVRAC_RESOURCE_TOOL ${KVRAC_RESOURCE_DIR}/resource_script)
+    add_custom_command(
+        OUTPUT ${KVRAC_RESOURCE_DIR}/kvrac_f.rc
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${KVRAC_RESOURCE_DIR}
+        COMMAND ${KVRAC_BUILD_CXX} -std=c++20 -I${PROJECT_SOURCE_DIR}/src
+                ${PROJECT_SOURCE_DIR}/cmake/resource_script.cpp
+                ${PROJECT_SOURCE_DIR}/src/ui/dialog_templates.cpp -o ${KVRAC_RESOURCE_TOOL}
+        COMMAND ${KVRAC_RESOURCE_TOOL} ${KVRAC_RESOURCE_DIR}
+        DEPENDS ${PROJECT_SOURCE_DIR}/cmake/resource_script.cpp
+                ${PROJECT_SOURCE_DIR}/src/ui/dialog_templates.cpp
+                ${PROJECT_SOURCE_DIR}/src/ui/dialog_templates.h
+                ${PROJECT_SOURCE_DIR}/src/platform/dialog_controls.h
+        COMMENT "Writing the dialog resources from the templates"
+        VERBATIM)
+    target_sources(kvrac_f PRIVATE ${KVRAC_RESOURCE_DIR}/kvrac_f.rc)
+    set_property(SOURCE ${KVRAC_RESOURCE_DIR}/kvrac_f.rc APPEND PROPERTY
+        COMPILE_OPTIONS -I${KVRAC_RESOURCE_DIR})
 endif()
+
 # The entry is declared for export in the source as well; --kill-at keeps its decorated
 # twin (PLADI@8) out of the table, so the table holds PLADI alone, at ordinal 1.
 target_link_options(kvrac_f PRIVATE -Wl,--kill-at)

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "kvrac/driver_link.h"
 #include "kvrac/host.h"
 #include "kvrac/plot_cmd.h"
 #include "kvrac/show.h"
@@ -43,6 +44,7 @@ const char config_help[] =
     "\n"
     "  --reset           start from the driver's defaults instead of the stored settings\n"
     "  --settings PATH   settings store\n"
+    "  --interactive     show the installation dialog to a person (Windows build)\n"
     "\n"
     "Exit status: 0 saved, 1 the driver answered a failure (its message is shown),\n"
     "2 bad usage.\n";
@@ -63,6 +65,7 @@ const char plot_help[] =
     "                    standard output). Written only when the plot succeeds.\n"
     "  --area LxW        plot on a smaller area, in inches (e.g. 30x20)\n"
     "  --settings PATH   settings store\n"
+    "  --interactive     show the plot-time dialog to a person (Windows build)\n"
     "\n"
     "Exit status: 0 done, 1 the driver answered a failure, 2 bad usage or a bad\n"
     "script line (reported with file name and line number; no job is written).\n";
@@ -92,6 +95,7 @@ struct command_line {
     bool reset;                    // config --reset
     std::string output;            // plot -o
     std::string area;              // plot --area
+    bool interactive;              // config and plot --interactive
 };
 
 int usage_error(const char* what, const std::string& detail) {
@@ -111,7 +115,7 @@ const char* help_of(const std::string& command) {
 
 // Parses argv into cmd. Returns 0, or 2 after reporting a usage error.
 int parse(int argc, char** argv, command_line& cmd) {
-    cmd = {"", {}, nullptr, false, false, "", ""};
+    cmd = {"", {}, nullptr, false, false, "", "", false};
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "-h" || a == "--help") {
@@ -125,6 +129,11 @@ int parse(int argc, char** argv, command_line& cmd) {
             }
         } else if (a == "--reset" && cmd.command == "config") {
             cmd.reset = true;
+        } else if (a == "--interactive" && (cmd.command == "config" || cmd.command == "plot")) {
+            if (!driver_has_dialogs())
+                return usage_error("--interactive needs the Windows build: this one has no ",
+                                   "window system");
+            cmd.interactive = true;
         } else if ((a == "-o" || a == "--output" || a == "--area") && cmd.command == "plot") {
             if (i + 1 >= argc) return usage_error(a.c_str(), " needs a value");
             (a == "--area" ? cmd.area : cmd.output) = argv[++i];
@@ -167,6 +176,7 @@ int plot_command(const command_line& cmd) {
 int kvrac_main(int argc, char** argv) {
     command_line cmd;
     if (int rc = parse(argc, argv, cmd)) return rc;
+    session.interactive = cmd.interactive;
     if (cmd.command.empty() || cmd.command == "help") {
         const char* text = cmd.args.empty() ? program_help : help_of(cmd.args[0]);
         if (!text) return usage_error("no such command: ", cmd.args[0]);

@@ -9,4 +9,8 @@ driver_entry_fn* driver_entry() {
     return &PLADI;
 }
 
+bool driver_has_dialogs() {
+    return false;
+}
+
 #endif

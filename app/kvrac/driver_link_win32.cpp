@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "kvrac/host.h"
+
 namespace {
 
 struct driver_link_state {
@@ -51,7 +53,21 @@ driver_entry_fn* driver_entry() {
         FreeLibrary(module);
         return nullptr;
     }
+    // Unless a person is to see them, the dialogs run headless, as on Linux.
+    using headless_mode_fn = void KVRAC_CDECL(int on);
+    if (FARPROC mode = GetProcAddress(module, "kvrac_headless_mode"))
+        reinterpret_cast<headless_mode_fn*>(reinterpret_cast<void*>(mode))(session.interactive ? 0
+                                                                                               : 1);
     link.module = module;
     link.entry = reinterpret_cast<driver_entry_fn*>(reinterpret_cast<void*>(entry));
     return link.entry;
+}
+
+bool driver_has_dialogs() {
+    return true;
+}
+
+void* driver_function(const char* name) {
+    if (!link.module && !driver_entry()) return nullptr;
+    return reinterpret_cast<void*>(GetProcAddress(link.module, name));
 }

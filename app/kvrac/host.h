@@ -21,6 +21,7 @@ struct host_session {
     bool job_write_failed;      // a write to the job output failed
     std::string save_error;     // why the last save failed, for the user
     bool print_to_stdout;       // driver texts go to standard output (reports)
+    bool interactive;           // the driver's dialogs are shown to a person (Windows only)
 };
 
 extern host_session session;
