@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "kvrac/dialog_cmd.h"
+#include "kvrac/dialog_options.h"
 #include "kvrac/driver_link.h"
 #include "kvrac/host.h"
 #include "kvrac/plot_cmd.h"
@@ -26,6 +28,8 @@ const char program_help[] =
     "  legend     show the driver's line-type legend (French)\n"
     "  show       print the stored settings\n"
     "  formats    list the paper formats of the printer\n"
+    "  about      show the driver's about box\n"
+    "  curve      show the stored tone curve (values, and a PNG picture)\n"
     "  help       print this help, or a command's help (kvrac help COMMAND)\n"
     "\n"
     "Options for every command:\n"
@@ -36,18 +40,24 @@ const char program_help[] =
     "Exit status: 0 done, 1 the driver answered a failure, 2 bad usage.\n";
 
 const char config_help[] =
-    "Usage: kvrac config [--reset] [--settings PATH]\n"
+    "Usage: kvrac config [--reset] [--settings PATH] [DIALOG OPTIONS]\n"
     "\n"
     "Sends the driver its configuration sequence (identify, texts, version check,\n"
     "model list, configure, capabilities, save). The driver loads the stored settings,\n"
-    "or its defaults when nothing valid is stored, and saves them to the store.\n"
+    "or its defaults when nothing valid is stored, shows its installation dialog, and\n"
+    "saves the result to the store. The dialog options below are what a user does in\n"
+    "that dialog (and in its \"Options...\" and \"Correction d'image...\" dialogs)\n"
+    "before pressing OK. A value the dialog refuses is reported with the dialog's own\n"
+    "(French) warning; the dialog is then cancelled and the store left as it was.\n"
     "\n"
     "  --reset           start from the driver's defaults instead of the stored settings\n"
     "  --settings PATH   settings store\n"
     "  --interactive     show the installation dialog to a person (Windows build)\n"
     "\n"
     "Exit status: 0 saved, 1 the driver answered a failure (its message is shown),\n"
-    "2 bad usage.\n";
+    "2 bad usage or a value the dialog refused (nothing saved).\n"
+    "\n"
+    "Dialog options:\n";
 
 const char show_help[] = "Usage: kvrac show [--settings PATH]\n"
                          "\n"
@@ -66,9 +76,19 @@ const char plot_help[] =
     "  --area LxW        plot on a smaller area, in inches (e.g. 30x20)\n"
     "  --settings PATH   settings store\n"
     "  --interactive     show the plot-time dialog to a person (Windows build)\n"
+    "  --label TEXT      label printed with the job: printable ASCII without '\"', at\n"
+    "                    most 64 characters; used for this plot only, never stored\n"
     "\n"
-    "Exit status: 0 done, 1 the driver answered a failure, 2 bad usage or a bad\n"
-    "script line (reported with file name and line number; no job is written).\n";
+    "The driver shows its plot-time dialog before the job starts. With no dialog\n"
+    "option it is left with \"Annuler\", so the stored settings stay as they are (the\n"
+    "label is taken all the same). Any dialog option below is applied and the dialog\n"
+    "closed with OK: the settings then used are also stored.\n"
+    "\n"
+    "Exit status: 0 done, 1 the driver answered a failure, 2 bad usage, a bad\n"
+    "script line (reported with file name and line number) or a value the dialog\n"
+    "refused; no job is written then.\n"
+    "\n"
+    "Dialog options:\n";
 
 const char report_help[] =
     "Usage: kvrac report [--settings PATH]\n"
@@ -87,15 +107,34 @@ const char formats_help[] =
     "size in inches and millimetres. Custom-length roll formats show their width and\n"
     "the default length the driver takes when the format is chosen.\n";
 
+const char about_help[] = "Usage: kvrac about [--settings PATH]\n"
+                          "\n"
+                          "Opens the installation dialog, presses \"Version...\" and prints the\n"
+                          "about box: its title and the driver's identification. Nothing is "
+                          "saved.\n";
+
+const char curve_help[] =
+    "Usage: kvrac curve [--png PATH] [--settings PATH]\n"
+    "\n"
+    "Prints the stored tone curve: the outputs at the inputs 0, 64, 128, 192 and 255\n"
+    "(the defaults when nothing is stored). With --png, also writes the curve area as\n"
+    "the colour correction dialog draws it (red handles and the blue curve over the\n"
+    "black square) as a PNG picture. Nothing is saved.\n"
+    "\n"
+    "Exit status: 0 done, 1 the driver failed or the picture cannot be written, 2 bad\n"
+    "usage (or --png in a build without libpng).\n";
+
 struct command_line {
-    std::string command;           // config, show, formats, help
-    std::vector<std::string> args; // operands after the command
-    const char* settings;          // --settings value, or null
-    bool help;                     // -h / --help given
-    bool reset;                    // config --reset
-    std::string output;            // plot -o
-    std::string area;              // plot --area
-    bool interactive;              // config and plot --interactive
+    std::string command;               // config, show, formats, help
+    std::vector<std::string> args;     // operands after the command
+    const char* settings;              // --settings value, or null
+    bool help;                         // -h / --help given
+    bool reset;                        // config --reset
+    std::string output;                // plot -o
+    std::string area;                  // plot --area
+    bool interactive;                  // config and plot --interactive
+    std::vector<dialog_option> dialog; // config and plot: options acting on the dialogs
+    std::string png;                   // curve --png
 };
 
 int usage_error(const char* what, const std::string& detail) {
@@ -110,12 +149,14 @@ const char* help_of(const std::string& command) {
     if (command == "plot") return plot_help;
     if (command == "report") return report_help;
     if (command == "legend") return legend_help;
+    if (command == "about") return about_help;
+    if (command == "curve") return curve_help;
     return nullptr;
 }
 
 // Parses argv into cmd. Returns 0, or 2 after reporting a usage error.
 int parse(int argc, char** argv, command_line& cmd) {
-    cmd = {"", {}, nullptr, false, false, "", "", false};
+    cmd = {"", {}, nullptr, false, false, "", "", false, {}, ""};
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "-h" || a == "--help") {
@@ -137,6 +178,13 @@ int parse(int argc, char** argv, command_line& cmd) {
         } else if ((a == "-o" || a == "--output" || a == "--area") && cmd.command == "plot") {
             if (i + 1 >= argc) return usage_error(a.c_str(), " needs a value");
             (a == "--area" ? cmd.area : cmd.output) = argv[++i];
+        } else if (a == "--png" && cmd.command == "curve") {
+            if (i + 1 >= argc) return usage_error("--png needs a path", "");
+            cmd.png = argv[++i];
+        } else if ((cmd.command == "config" || cmd.command == "plot") && a.rfind("--", 0) == 0) {
+            int taken = take_dialog_option(argc, argv, i, cmd.dialog);
+            if (taken == 2) return 2;
+            if (taken == 0) return usage_error("unknown option ", a);
         } else if (a.size() > 1 && a[0] == '-') {
             return usage_error("unknown option ", a);
         } else if (cmd.command.empty()) {
@@ -150,14 +198,16 @@ int parse(int argc, char** argv, command_line& cmd) {
 
 int run_config(const command_line& cmd) {
     if (!cmd.args.empty()) return usage_error("config takes no operand: ", cmd.args[0]);
+    dialog_script dialog;
+    if (build_dialog_script(cmd.dialog, false, dialog) != 0) return 2;
     if (host_open(store_path(cmd.settings)) != 0) return 1;
-    return run_configuration(cmd.reset);
+    return run_configuration(cmd.reset, &dialog);
 }
 
 int plot_command(const command_line& cmd) {
     if (cmd.args.size() != 1)
         return usage_error("plot takes one script", cmd.args.empty() ? "" : ", not several");
-    plot_options o{cmd.args[0], cmd.output, store_path(cmd.settings), 0.0, 0.0};
+    plot_options o{cmd.args[0], cmd.output, store_path(cmd.settings), 0.0, 0.0, cmd.dialog};
     if (!cmd.area.empty()) {
         char x = 0;
         char extra = 0;
@@ -177,16 +227,23 @@ int kvrac_main(int argc, char** argv) {
     command_line cmd;
     if (int rc = parse(argc, argv, cmd)) return rc;
     session.interactive = cmd.interactive;
+    if (cmd.interactive && !cmd.dialog.empty())
+        return usage_error("dialog options act on the headless dialog, not with ",
+                           "--interactive: choose in the dialog");
     if (cmd.command.empty() || cmd.command == "help") {
         const char* text = cmd.args.empty() ? program_help : help_of(cmd.args[0]);
         if (!text) return usage_error("no such command: ", cmd.args[0]);
         std::fputs(text, stdout);
+        if (!cmd.args.empty() && (cmd.args[0] == "config" || cmd.args[0] == "plot"))
+            std::fputs(dialog_options_help, stdout);
         return cmd.command.empty() && !cmd.help ? 2 : 0;
     }
     if (cmd.help) {
         const char* text = help_of(cmd.command);
         if (!text) return usage_error("no such command: ", cmd.command);
         std::fputs(text, stdout);
+        if (cmd.command == "config" || cmd.command == "plot")
+            std::fputs(dialog_options_help, stdout);
         return 0;
     }
     if (cmd.command == "config") return run_config(cmd);
@@ -199,6 +256,11 @@ int kvrac_main(int argc, char** argv) {
         if (!cmd.args.empty()) return usage_error("no operand expected: ", cmd.args[0]);
         std::string store = store_path(cmd.settings);
         return cmd.command == "report" ? run_report(store) : run_legend(store);
+    }
+    if (cmd.command == "about" || cmd.command == "curve") {
+        if (!cmd.args.empty()) return usage_error("no operand expected: ", cmd.args[0]);
+        std::string store = store_path(cmd.settings);
+        return cmd.command == "about" ? run_about(store) : run_curve(store, cmd.png);
     }
     if (cmd.command == "formats") {
         if (!cmd.args.empty()) return usage_error("formats takes no operand: ", cmd.args[0]);

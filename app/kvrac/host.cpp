@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "host/wire.h"
+#include "kvrac/dialog_options.h"
 #include "kvrac/driver_link.h"
 #include "kvrac/store.h"
 #include "kvrac/text.h"
@@ -47,6 +48,11 @@ int KVRAC_CDECL service_load_config(int count, void* buffer) {
 int KVRAC_CDECL service_save_config(int count, const void* bytes) {
     if (count <= 0 || !bytes) return 1;
     session.save_error.clear();
+    if (session.keep_store) {
+        const uint8_t* b = static_cast<const uint8_t*>(bytes);
+        session.kept.assign(b, b + count);
+        return 0;
+    }
     return store_save(session.store, bytes, count, &session.save_error);
 }
 
@@ -99,7 +105,8 @@ int send_identification(message_handler_fn* handler) {
     return 0;
 }
 
-int run_configuration(bool reset) {
+int run_configuration(bool reset, const dialog_script* script) {
+    const bool scripted = script && !session.interactive;
     if (send_identification(session.config) != 0) return 1;
     std::vector<uint8_t> rec;
 
@@ -111,12 +118,14 @@ int run_configuration(bool reset) {
             le_put_u32(rec.data(), 11, 0);
         }
         if (code == 21) le_put_i16(rec.data(), 6, reset ? 1 : 0);
+        if (code == 21 && scripted) arm_dialog_script(*script);
         session.config(rec.data());
         if (le_i16(rec.data(), 0) != 0) {
             if (code == 47 && !session.save_error.empty())
                 std::fprintf(stderr, "kvrac: %s\n", session.save_error.c_str());
             return 1;
         }
+        if (code == 21 && scripted && report_dialog_outcome(*script) != 0) return 2;
     }
     return 0;
 }

@@ -22,7 +22,11 @@ struct host_session {
     std::string save_error;     // why the last save failed, for the user
     bool print_to_stdout;       // driver texts go to standard output (reports)
     bool interactive;           // the driver's dialogs are shown to a person (Windows only)
+    bool keep_store;            // saves land in `kept` and leave the store untouched
+    std::vector<uint8_t> kept;  // the last record saved while keep_store is set
 };
+
+struct dialog_script;
 
 extern host_session session;
 
@@ -38,6 +42,8 @@ std::vector<uint8_t> new_record(int code, int size = message_record_size);
 int send_identification(message_handler_fn* handler);
 
 // Sends the configuration sequence (49, 50, 11, 20, 21, 22, 23, 25, 40, 44, 47), each in
-// a fresh record; with reset, message 21 asks for the defaults. Stops at the first
-// failed status. Returns 0 when every status was 0, else 1.
-int run_configuration(bool reset);
+// a fresh record; with reset, message 21 asks for the defaults. With a script, its
+// actions are the user of the installation dialog that message 21 opens (unless a
+// person sees the dialog). Stops at the first failed status. Returns 0 when every
+// status was 0, 2 when the scripted user gave up (reported; nothing is saved), else 1.
+int run_configuration(bool reset, const dialog_script* script = nullptr);

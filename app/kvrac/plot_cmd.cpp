@@ -135,6 +135,8 @@ int finish_job(std::FILE* out) {
 } // namespace
 
 int run_plot(const plot_options& o) {
+    dialog_script dialog;
+    if (build_dialog_script(o.dialog, true, dialog) != 0) return 2;
     raster_rows_reset(raster_band_budget);
     if (host_open(o.store) != 0) return 1;
     uint8_t stored[40];
@@ -154,10 +156,16 @@ int run_plot(const plot_options& o) {
     script_reader reader{};
     // Set-up: identify, load the settings, plot area, area used, line types, job start.
     if (send_identification(session.plot) != 0 || send_begin_plot() != 0) return 1;
+    // The plot-time dialog: the options' user acts in it (or a person does).
     auto rec = new_record(46);
     le_put_u32(rec.data(), 5, 0);
+    if (!session.interactive) arm_dialog_script(dialog);
     session.plot(rec.data());
     if (le_i16(rec.data(), 0) == -1) return 1;
+    if (!session.interactive && report_dialog_outcome(dialog) != 0) {
+        end_plot();
+        return 2;
+    }
     double side_a = le_f64(rec.data(), 9), side_b = le_f64(rec.data(), 17);
     const double steps = le_f64(rec.data(), 41);
     if (o.area_length > 0) {

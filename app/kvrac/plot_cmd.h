@@ -3,6 +3,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "kvrac/dialog_options.h"
 
 struct plot_options {
     std::string script; // script path, "-" = standard input
@@ -10,10 +13,12 @@ struct plot_options {
     std::string store;  // settings store
     double area_length; // --area: asked sides in inches, 0 = the whole area
     double area_width;
+    std::vector<dialog_option> dialog; // options acting on the plot-time dialog
 };
 
 // Plots a script into a job file. Returns 0 done, 1 the driver answered a failure,
-// 2 bad usage or a bad script (nothing written).
+// 2 bad usage, a bad script or a dialog option the plot-time dialog refused (nothing
+// written).
 int run_plot(const plot_options& options);
 
 // Sends 49, 50, 29 and 31: the driver prints its French settings summary.

@@ -338,7 +338,11 @@ void play(dialog_handle dlg, const user_action& a) {
         if (!(c = reachable(dlg, a, is_any))) return;
         if (a.value < 0 || a.value >= c->point_count || a.scale <= 0)
             return give_up(refusal_kind::no_point, a);
-        const dialog_point from = c->points[a.value];
+        // The user presses on the visible pixel nearest to the point: a handle on the
+        // area's right or bottom edge is centred just outside it.
+        dialog_point from = c->points[a.value];
+        from.x = from.x < 0 ? 0 : from.x >= c->width ? c->width - 1 : from.x;
+        from.y = from.y < 0 ? 0 : from.y >= c->height ? c->height - 1 : from.y;
         // The lowest row whose level is at least level/scale of the height.
         long long h = c->height;
         int to_y =
