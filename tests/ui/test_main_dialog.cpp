@@ -138,6 +138,17 @@ TEST_F(MainDialog, CopiesOutOfRangeAreRefusedWithTheWarning) {
     EXPECT_EQ(bytes_of(settings), before);
 }
 
+TEST_F(MainDialog, EmptyOrNonNumericFieldsWaitForANumber) {
+    settings.copies = 4;
+    settings.margin_mm = 3;
+    act({type(idc_copies, ""), type(idc_copies, "x5"), type(idc_margin, "2m"),
+         type(idc_copies, " 6"), click(idc_ok)});
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(outcome().box_count, 0);
+    EXPECT_EQ(settings.copies, 6); // leading blanks are allowed
+    EXPECT_EQ(settings.margin_mm, 3);
+}
+
 TEST_F(MainDialog, MarginArrowsFillTheFieldAndStopAtTheRange) {
     settings.margin_mm = 9;
     on_probe([&](dialog_handle dlg, int) {
