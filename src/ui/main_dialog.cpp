@@ -194,7 +194,9 @@ void open(dialog_handle dlg, int variant) {
     }
 }
 
-// A new paper format; a custom-length format starts from its default length.
+// A new paper format; a custom-length format starts from its default length. Only a
+// change of selection does this: the list gaining or losing the focus, or opening and
+// closing, leaves a length the user typed alone.
 void choose_format(dialog_handle dlg) {
     settings_record& w = main_dialog.work;
     const int index = list_selection(dlg, idc_format_list);
