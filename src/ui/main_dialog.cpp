@@ -27,6 +27,7 @@ struct main_dialog_state {
     int32_t opened_format_index; // media_format - 1 when the dialog opened, 0..40
     int variant;                 // 0 installation, 1 plot-time (main_variant)
     void* module;                // module handle the nested dialogs are opened from
+    int filling;                 // >0 while the dialog writes a number field itself
     char text[160];              // the warning being shown, formatted
 };
 
@@ -52,6 +53,16 @@ void warn(dialog_handle dlg, const char* title, const char* format, ...) {
     std::vsnprintf(main_dialog.text, sizeof main_dialog.text, format, args);
     va_end(args);
     message_box(dlg, main_dialog.text, title, mb_ok | mb_icon_exclamation);
+}
+
+// Writes a number field. Setting an edit's text makes it report a change, as typing
+// does; the dialog does not read back what it wrote itself, so a value out of range
+// can never set off a warning that rewrites the field, which reports a change, and so
+// on without end.
+void show_number(dialog_handle dlg, int id, int value) {
+    ++main_dialog.filling;
+    control_set_number(dlg, id, static_cast<unsigned>(value));
+    --main_dialog.filling;
 }
 
 void set_resolution(uint16_t bits) {
@@ -160,16 +171,16 @@ void open(dialog_handle dlg, int variant) {
     edit_limit(dlg, idc_copies, 2);
     updown_range(dlg, idc_copies_arrows, 1, 99);
     updown_set(dlg, idc_copies_arrows, w.copies);
-    control_set_number(dlg, idc_copies, static_cast<unsigned>(w.copies));
+    show_number(dlg, idc_copies, w.copies);
 
     edit_limit(dlg, idc_margin, 2);
     updown_range(dlg, idc_margin_arrows, 0, 10);
     updown_set(dlg, idc_margin_arrows, w.margin_mm);
-    control_set_number(dlg, idc_margin, static_cast<unsigned>(w.margin_mm));
+    show_number(dlg, idc_margin, w.margin_mm);
 
     if (capability(cap_red_pen) == 1 && (w.mode_flags & mode_red_pen)) {
         edit_limit(dlg, idc_red_pen, 3);
-        control_set_number(dlg, idc_red_pen, static_cast<unsigned>(w.red_pen));
+        show_number(dlg, idc_red_pen, w.red_pen);
     } else {
         control_enable(dlg, idc_red_pen_label, false);
         control_enable(dlg, idc_red_pen, false);
@@ -177,7 +188,7 @@ void open(dialog_handle dlg, int variant) {
 
     if (media_format_row(model, w.media_format).custom) {
         limit_length_field(dlg);
-        control_set_number(dlg, idc_length, static_cast<unsigned>(w.custom_length_mm));
+        show_number(dlg, idc_length, w.custom_length_mm);
     } else {
         control_enable(dlg, idc_length_label, false);
         control_enable(dlg, idc_length, false);
@@ -206,7 +217,7 @@ void choose_format(dialog_handle dlg) {
     if (row.custom) {
         w.custom_length_mm = default_custom_length(runtime.current_model, w.media_format);
         limit_length_field(dlg);
-        control_set_number(dlg, idc_length, static_cast<unsigned>(w.custom_length_mm));
+        show_number(dlg, idc_length, w.custom_length_mm);
         control_enable(dlg, idc_length_label, true);
         control_enable(dlg, idc_length, true);
     } else {
@@ -222,7 +233,7 @@ void read_copies(dialog_handle dlg) {
         if (v >= 1 && v <= 99) {
             w.copies = static_cast<int32_t>(v);
         } else {
-            control_set_number(dlg, idc_copies, static_cast<unsigned>(w.copies));
+            show_number(dlg, idc_copies, w.copies);
             warn(dlg, "Nombre de copies",
                  "D\xE9"
                  "finir le nombre de copies dans la plage de 1 \xE0 99.");
@@ -238,7 +249,7 @@ void read_margin(dialog_handle dlg) {
         if (v <= 10) {
             w.margin_mm = static_cast<int16_t>(v);
         } else {
-            control_set_number(dlg, idc_margin, static_cast<unsigned>(w.margin_mm));
+            show_number(dlg, idc_margin, w.margin_mm);
             warn(dlg,
                  "D\xE9"
                  "finir la marge",
@@ -259,7 +270,7 @@ void read_length(dialog_handle dlg) {
     if (v >= 1 && v <= most) {
         w.custom_length_mm = static_cast<int32_t>(v);
     } else if (v > most) {
-        control_set_number(dlg, idc_length, static_cast<unsigned>(w.custom_length_mm));
+        show_number(dlg, idc_length, w.custom_length_mm);
         warn(dlg, "Longueur du format personnalis\xE9",
              "D\xE9"
              "finir la longueur \xE0 %d ou moins.",
@@ -274,7 +285,7 @@ void read_red_pen(dialog_handle dlg) {
     if (v >= 1 && v <= 255) {
         w.red_pen = static_cast<int32_t>(v);
     } else if (v > 255) {
-        control_set_number(dlg, idc_red_pen, static_cast<unsigned>(w.red_pen));
+        show_number(dlg, idc_red_pen, w.red_pen);
         warn(dlg,
              "Num\xE9ro de plume rouge sp\xE9"
              "cifi\xE9"
@@ -297,7 +308,7 @@ void choose_red_pen(dialog_handle dlg, int id) {
         control_enable(dlg, idc_red_pen_label, true);
         control_enable(dlg, idc_red_pen, true);
         edit_limit(dlg, idc_red_pen, 3);
-        control_set_number(dlg, idc_red_pen, static_cast<unsigned>(w.red_pen));
+        show_number(dlg, idc_red_pen, w.red_pen);
     }
 }
 
@@ -379,13 +390,13 @@ int command(dialog_handle dlg, int id, int code) {
             w.media_type = static_cast<int16_t>(list_selection(dlg, id));
         return 1;
     case idc_copies:
-        read_copies(dlg);
+        if (!main_dialog.filling) read_copies(dlg);
         return 1;
     case idc_margin:
-        read_margin(dlg);
+        if (!main_dialog.filling) read_margin(dlg);
         return 1;
     case idc_length:
-        read_length(dlg);
+        if (!main_dialog.filling) read_length(dlg);
         return 1;
     case idc_fill_solid:
     case idc_fill_halftone:
@@ -407,7 +418,7 @@ int command(dialog_handle dlg, int id, int code) {
         choose_red_pen(dlg, id);
         return 1;
     case idc_red_pen:
-        read_red_pen(dlg);
+        if (!main_dialog.filling) read_red_pen(dlg);
         return 1;
     case idc_language_rtl:
     case idc_language_ktgl:
@@ -437,11 +448,11 @@ void arrows(dialog_handle dlg, int id) {
     settings_record& w = main_dialog.work;
     if (id == idc_copies_arrows) {
         w.copies = updown_get(dlg, id);
-        control_set_number(dlg, idc_copies, static_cast<unsigned>(w.copies));
+        show_number(dlg, idc_copies, w.copies);
         edit_select_all(dlg, idc_copies);
     } else if (id == idc_margin_arrows) {
         w.margin_mm = static_cast<int16_t>(updown_get(dlg, id));
-        control_set_number(dlg, idc_margin, static_cast<unsigned>(w.margin_mm));
+        show_number(dlg, idc_margin, w.margin_mm);
         edit_select_all(dlg, idc_margin);
     }
 }

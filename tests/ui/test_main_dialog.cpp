@@ -149,6 +149,18 @@ TEST_F(MainDialog, EmptyOrNonNumericFieldsWaitForANumber) {
     EXPECT_EQ(settings.margin_mm, 3);
 }
 
+TEST_F(MainDialog, AnOutOfRangeRecordValueDoesNotWarnForEver) {
+    // Refusing 0 copies writes the last accepted value back into the field; when that
+    // value is itself out of range, the field must not be read back and refused again.
+    settings.copies = 0;
+    act({type(idc_copies, "0"), type(idc_copies, "5"), click(idc_ok)});
+    EXPECT_EQ(run(), 0);
+    // One warning as the field takes the focus (every notification reads it), one for
+    // the typed 0.
+    EXPECT_EQ(outcome().box_count, 2);
+    EXPECT_EQ(settings.copies, 5);
+}
+
 TEST_F(MainDialog, MarginArrowsFillTheFieldAndStopAtTheRange) {
     settings.margin_mm = 9;
     on_probe([&](dialog_handle dlg, int) {
