@@ -45,12 +45,12 @@ namespace {
 
 constexpr int model = 0; // the driver's one model
 
-struct option_spec {
+struct option_def {
     const char* name;
     bool takes_value;
 };
 
-constexpr option_spec option_specs[] = {
+constexpr option_def option_defs[] = {
     {"--media", true},      {"--format", true},
     {"--length", true},     {"--margin", true},
     {"--copies", true},     {"--fill", true},
@@ -377,7 +377,7 @@ std::string refusal_text(const dialog_outcome& o) {
 
 int take_dialog_option(int argc, char** argv, int& i, std::vector<dialog_option>& options) {
     const std::string a = argv[i];
-    for (const option_spec& s : option_specs) {
+    for (const option_def& s : option_defs) {
         const std::string name = s.name;
         if (a == name && !s.takes_value) {
             options.push_back({name, ""});
