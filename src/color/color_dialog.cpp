@@ -35,27 +35,6 @@ int& point(int k) {
     return correction.points[k];
 }
 
-// The quartic Bezier curve of five control values at t = i / 255, evaluated in the
-// same order as the correction table so that picture and table agree.
-double bezier_at(const double p[5], int i) {
-    const double r = 1.0 / 255.0;
-    double t = i * r;
-    double u = 1.0 - t;
-    double u2 = u * u;
-    double q = (4.0 * i * u2) * u;
-    double a = (t * t) * u2;
-    double b = t * t;
-    double w = (u * b) * t;
-    double t4 = b * b;
-    double u4 = u2 * u2;
-    double y = p[0] * u4;
-    y = y + (a * p[2]) * 6.0;
-    y = y + (w * p[3]) * 4.0;
-    y = y + (p[1] * q) * r;
-    y = y + p[4] * t4;
-    return y;
-}
-
 // Paints the curve area: the black square, a red square around each handle and the
 // blue curve through the handles as control points, drawn last.
 void draw_curve_area(dialog_handle dlg, draw_surface* surface, dialog_rect r) {

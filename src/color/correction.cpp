@@ -46,31 +46,34 @@ void set_correction_at(int input, int value) {
     correction.table[input & 0xFF] = static_cast<uint8_t>(value);
 }
 
-void build_correction_table() {
-    const double p0 = correction.points[0], p1 = correction.points[1], p2 = correction.points[2],
-                 p3 = correction.points[3], p4 = correction.points[4];
-    // The order of operations below fixes the entries where the curve meets an integer
-    // exactly (at input 170 the default curve is exactly 208).
+double bezier_at(const double p[5], int i) {
+    // The order of operations fixes the values where the curve meets an integer exactly
+    // (at input 170 the default curve is exactly 208).
     const double r = 1.0 / 255.0;
-    for (int i = 0; i < 256; ++i) {
-        double t = i * r;
-        double u = 1.0 - t;
-        double u2 = u * u;
-        double q = (4.0 * i * u2) * u;
-        double a = (t * t) * u2;
-        double b = t * t;
-        double w = (u * b) * t;
-        double t4 = b * b;
-        double u4 = u2 * u2;
-        double y = p0 * u4;
-        y = y + (a * p2) * 6.0;
-        y = y + (w * p3) * 4.0;
-        y = y + (p1 * q) * r;
-        y = y + p4 * t4;
-        // Control values outside 0..255 can carry the curve outside the int range of a
-        // byte, never outside int: truncate, then keep the low 8 bits.
-        correction.table[i] = static_cast<uint8_t>(static_cast<int>(y));
-    }
+    double t = i * r;
+    double u = 1.0 - t;
+    double u2 = u * u;
+    double q = (4.0 * i * u2) * u;
+    double a = (t * t) * u2;
+    double b = t * t;
+    double w = (u * b) * t;
+    double t4 = b * b;
+    double u4 = u2 * u2;
+    double y = p[0] * u4;
+    y = y + (a * p[2]) * 6.0;
+    y = y + (w * p[3]) * 4.0;
+    y = y + (p[1] * q) * r;
+    y = y + p[4] * t4;
+    return y;
+}
+
+void build_correction_table() {
+    double p[5];
+    for (int k = 0; k < 5; ++k) p[k] = correction.points[k];
+    // Control values outside 0..255 can carry the curve outside a byte, never outside
+    // int: truncate, then keep the low 8 bits.
+    for (int i = 0; i < 256; ++i)
+        correction.table[i] = static_cast<uint8_t>(static_cast<int>(bezier_at(p, i)));
 }
 
 void load_correction_points() {

@@ -27,6 +27,10 @@ int correction_at(int input);
 // Stores the low 8 bits of value as the entry for an input 0..255.
 void set_correction_at(int input, int value);
 
+// The quartic Bezier curve of five control values p at t = i / 255 (i = 0..255),
+// evaluated in a fixed order so that the table and the dialog's picture agree.
+double bezier_at(const double p[5], int i);
+
 // Fills all 256 entries from the quartic Bezier curve of P0..P4.
 void build_correction_table();
 
