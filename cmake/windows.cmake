@@ -39,13 +39,19 @@ endif()
 target_link_options(kvrac_f PRIVATE -Wl,--kill-at)
 target_link_libraries(kvrac_f PRIVATE user32 gdi32 kernel32)
 
-# Makes the host library of kvrac.exe: the pure data modules that `show` and `formats`
-# read are compiled in, the driver itself is only loaded.
+# Makes the host library of kvrac.exe: the pure data modules the host reads for
+# `show`, `formats` and `about` (device tables, stored-record layout, dialog templates)
+# are compiled in, the driver itself is only loaded. Compiling them in is simpler than
+# reading the same rows back out of the descriptor by offset, and as exact: it is the
+# same source that builds the descriptor.
 function(kvrac_windows_host target)
     target_sources(${target} PRIVATE
         ${PROJECT_SOURCE_DIR}/src/host/device_tables.cpp
         ${PROJECT_SOURCE_DIR}/src/host/settings_record.cpp
         ${PROJECT_SOURCE_DIR}/src/platform/host_address.cpp)
+    if(EXISTS ${PROJECT_SOURCE_DIR}/src/ui/dialog_templates.cpp)
+        target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src/ui/dialog_templates.cpp)
+    endif()
     add_dependencies(${target} kvrac_f)
 endfunction()
 
@@ -56,5 +62,8 @@ foreach(src ${KVRAC_WINDOWS_TOOLS})
     add_executable(${name} ${src})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/app)
     target_link_libraries(${name} PRIVATE user32 gdi32)
-    add_dependencies(${name} kvrac_f)
+    if(EXISTS ${PROJECT_SOURCE_DIR}/src/ui/dialog_templates.cpp)
+        target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src/ui/dialog_templates.cpp)
+    endif()
+    add_dependencies(${name} kvrac_f kvrac)
 endforeach()
