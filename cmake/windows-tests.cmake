@@ -17,4 +17,5 @@ target_compile_definitions(test_windows PRIVATE
 # ${KVRAC_WINDOWS_DIR}/screenshots.
 add_test(NAME windows_dialogs
          COMMAND bash ${PROJECT_SOURCE_DIR}/tests/windows/dialogs.sh ${KVRAC_WINDOWS_DIR})
-set_tests_properties(windows_dialogs PROPERTIES FIXTURES_REQUIRED windows_build TIMEOUT 600)
+set_tests_properties(windows_dialogs PROPERTIES FIXTURES_REQUIRED windows_build RESOURCE_LOCK wine
+                                                 TIMEOUT 600)

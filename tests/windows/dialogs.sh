@@ -19,6 +19,10 @@ trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
 
 export DISPLAY=":$display_number" WINEPREFIX="$build/wine" WINEDEBUG=-all \
     WINEDLLOVERRIDES="mscoree,mshtml="
+# A Wine session started without a display (the other Windows tests) would keep every
+# window off this one: start a fresh session here.
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
 cd "$work"
 status=0
 timeout 120 wine dialog_robot.exe 'Z:'"${build//\//\\}"'\screenshots' || status=$?
