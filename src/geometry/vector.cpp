@@ -170,11 +170,10 @@ int encode_pe_number(int32_t n) {
 int put_point_text(uint16_t x, uint16_t y) {
     if (host_link.abort_flag != abort_clear) return -1;
     device_point delta = advance(x, y);
-    char digits[2 * pe_number_max + 1];
+    char digits[2 * pe_number_max];
     int used = pe_digits(delta.x, digits);
     used += pe_digits(delta.y, digits + used);
-    digits[used] = '\0';
-    return out_write_string(digits);
+    return out_write_bytes(used, digits);
 }
 
 int put_segment(uint16_t x, uint16_t y) {
