@@ -8,6 +8,10 @@
 
 target_sources(kvrac_f PRIVATE ${PROJECT_SOURCE_DIR}/src/platform/kvrac_f.def)
 
+# kvrac.exe reads PNG images with its own decoder on zlib (Debian: libz-mingw-w64-dev),
+# linked in statically so the program needs no zlib DLL.
+set(ZLIB_USE_STATIC_LIBS ON)
+
 # The dialog resources are written from the dialog templates (src/ui/dialog_templates)
 # by a small program built with the build machine's own compiler, so the resource
 # script and the templates the dialog procedures use can never disagree.

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the Windows build and its tests need, when any is missing: the MinGW-w64
-# cross compiler for 32-bit Windows, Wine with its 32-bit half (which needs the i386
-# architecture), Xvfb as the display for the dialog tests, and xwd to look at it.
+# cross compiler for 32-bit Windows with zlib built for it (kvrac.exe's PNG decoder),
+# Wine with its 32-bit half (which needs the i386 architecture), Xvfb as the display
+# for the dialog tests, and xwd to look at it.
 set -euo pipefail
-packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb x11-apps)
+packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 xvfb x11-apps)
 sudo_cmd=""
 [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
 apt=(apt-get -o DPkg::Lock::Timeout=900)

@@ -1,9 +1,11 @@
-// PNG files for plot scripts, read row by row with libpng.
+// PNG files for plot scripts, read row by row with libpng (or, in a build without it,
+// with the decoder of png_decode.h).
 //
 // libpng reports a damaged file by a long jump to the point set with setjmp. Only the
 // small functions that call libpng set that point, and they hold nothing but plain
 // locals, so the jump never skips a destructor.
 #include "kvrac/png_image.h"
+#include "kvrac/png_decode.h"
 
 #include <cerrno>
 #include <cstring>
@@ -168,21 +170,18 @@ void png_reader_close(png_reader& r) {
     r.file = nullptr;
 }
 
-#else // built without libpng
+#else // built without libpng: the decoder of png_decode.h
 
-int png_reader_open(png_reader& r, const std::string&) {
-    r.file = nullptr;
-    r.png = r.info = nullptr;
-    std::snprintf(r.error, sizeof r.error, "this kvrac was built without libpng");
-    return -1;
+int png_reader_open(png_reader& r, const std::string& path) {
+    return png_decode_open(r, path);
 }
 
-int png_reader_next(png_reader&, png_row*) {
-    return -1;
+int png_reader_next(png_reader& r, png_row* row) {
+    return png_decode_next(r, row);
 }
 
 void png_reader_close(png_reader& r) {
-    r.file = nullptr;
+    png_decode_close(r);
 }
 
 #endif

@@ -1,4 +1,5 @@
-// PNG files for plot scripts, read row by row with libpng.
+// PNG files for plot scripts, read row by row with libpng or, in builds without it,
+// with the decoder of png_decode.h; both give the same rows.
 //
 // Images on a sheet can be large (a 600-dpi A0 scan is about 20,000 x 28,000 pixels),
 // so nothing here holds a whole image: a reader hands out one stored row at a time,
@@ -35,14 +36,14 @@ struct png_row {
 // A PNG file being decoded. Fields are the reader's own; use the functions below.
 struct png_reader {
     std::FILE* file;           // the open file; null when closed
-    void* png;                 // libpng's read structure
-    void* info;                // libpng's information structure
+    void* png;                 // libpng's read structure, or the decoder's state; null = closed
+    void* info;                // libpng's information structure (null for the decoder)
     png_header header;         // the file's header
     int32_t pass;              // pass being read, 0..6 (always 0 when not interlaced)
     int32_t pass_row;          // next row within the pass
-    int32_t channels;          // colour: bytes per pixel as libpng delivers them (3 or 4)
+    int32_t channels;          // colour: 4 with transparency to composite, else 3
     uint8_t black_transparent; // mono: the file marks black as transparent (all white)
-    std::vector<uint8_t> raw;  // one row as libpng delivers it
+    std::vector<uint8_t> raw;  // one row as decoded, before its compact form
     std::vector<uint8_t> out;  // the same row in compact form
     char error[200];           // what went wrong, after a failure
 };
