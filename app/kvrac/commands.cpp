@@ -9,6 +9,7 @@
 #include "kvrac/dialog_cmd.h"
 #include "kvrac/dialog_options.h"
 #include "kvrac/driver_link.h"
+#include "kvrac/files.h"
 #include "kvrac/host.h"
 #include "kvrac/plot_cmd.h"
 #include "kvrac/show.h"
@@ -224,6 +225,7 @@ int plot_command(const command_line& cmd) {
 } // namespace
 
 int kvrac_main(int argc, char** argv) {
+    console_utf8();
     command_line cmd;
     if (int rc = parse(argc, argv, cmd)) return rc;
     session.interactive = cmd.interactive;

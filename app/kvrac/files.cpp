@@ -15,4 +15,6 @@ int file_replace(const std::string& from, const std::string& to, std::string* wh
 
 void stdout_binary() {}
 
+void console_utf8() {}
+
 #endif

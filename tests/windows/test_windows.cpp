@@ -3,6 +3,10 @@
 // exactly the bytes the Linux build gives for the same scripts and settings.
 #include <gtest/gtest.h>
 
+#ifdef KVRAC_HAVE_PNG
+#include <png.h>
+#endif
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -466,6 +470,93 @@ std::string polygon_script() {
     return s + "\nmove 10 10\ndraw 20 20\n";
 }
 
+#ifdef KVRAC_HAVE_PNG
+// Writes a w x h PNG of colour type `type` and bit depth `depth` with libpng; sample
+// (x, y, c) gives each stored sample. A palette of `colours` entries and tRNS data
+// (alpha table, or the transparent value in trns[0..2]) are added when asked.
+void write_png(const fs::path& path, int w, int h, int type, int depth, bool interlaced,
+               unsigned (*sample)(int x, int y, int c), int colours = 0,
+               std::vector<unsigned> trns = {}) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_TRUE(f);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, f);
+    png_set_IHDR(png, info, w, h, depth, type,
+                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (colours) {
+        std::vector<png_color> palette;
+        for (int i = 0; i < colours; ++i)
+            palette.push_back({static_cast<png_byte>(i * 71), static_cast<png_byte>(i * 23),
+                               static_cast<png_byte>(255 - i * 9)});
+        png_set_PLTE(png, info, palette.data(), colours);
+    }
+    if (colours && !trns.empty()) {
+        std::vector<png_byte> alpha(trns.begin(), trns.end());
+        png_set_tRNS(png, info, alpha.data(), static_cast<int>(alpha.size()), nullptr);
+    } else if (!trns.empty()) {
+        png_color_16 key = {};
+        key.gray = key.red = static_cast<png_uint_16>(trns[0]);
+        key.green = static_cast<png_uint_16>(trns[1]);
+        key.blue = static_cast<png_uint_16>(trns[2]);
+        png_set_tRNS(png, info, nullptr, 0, &key);
+    }
+    png_write_info(png, info);
+    const int channels = png_get_channels(png, info);
+    const size_t row_bytes = (static_cast<size_t>(w) * channels * depth + 7) / 8;
+    std::vector<std::vector<png_byte>> rows(h, std::vector<png_byte>(row_bytes, 0));
+    std::vector<png_bytep> pointers;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < channels; ++c) {
+                const unsigned v = sample(x, y, c) & ((1u << depth) - 1);
+                const size_t bit = (static_cast<size_t>(x) * channels + c) * depth;
+                if (depth == 16) {
+                    rows[y][bit / 8] = static_cast<png_byte>(v >> 8);
+                    rows[y][bit / 8 + 1] = static_cast<png_byte>(v);
+                } else {
+                    rows[y][bit / 8] |= static_cast<png_byte>(v << (8 - depth - bit % 8));
+                }
+            }
+        pointers.push_back(rows[y].data());
+    }
+    png_write_image(png, pointers.data());
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+}
+
+// Images of every kind the decoder tells apart, placed over lines, plain, see-through
+// and in a colour; written into dir. Returns the script.
+std::string image_script(const fs::path& dir) {
+    write_png(dir / "mono.png", 37, 23, PNG_COLOR_TYPE_GRAY, 1, false,
+              [](int x, int y, int) { return unsigned((x + y / 3) % 4 != 0); });
+    write_png(dir / "mono-i.png", 41, 29, PNG_COLOR_TYPE_GRAY, 1, true,
+              [](int x, int y, int) { return unsigned((x * y) % 7 != 1); });
+    write_png(dir / "rgb.png", 33, 21, PNG_COLOR_TYPE_RGB, 8, false,
+              [](int x, int y, int c) { return unsigned(x * 7 + y * 11 + c * 80); });
+    write_png(dir / "rgba16-i.png", 19, 27, PNG_COLOR_TYPE_RGBA, 16, true, [](int x, int y, int c) {
+        return c == 3 ? unsigned(x * 3500) : unsigned(y * 2400 + c * 9000);
+    });
+    write_png(dir / "pal4.png", 25, 9, PNG_COLOR_TYPE_PALETTE, 4, false,
+              [](int x, int y, int) { return unsigned((x + 2 * y) % 12); }, 12, {0, 128, 255, 40});
+    write_png(dir / "grey2-key.png", 9, 33, PNG_COLOR_TYPE_GRAY, 2, true,
+              [](int x, int y, int) { return unsigned(x ^ y); }, 0, {2, 0, 0});
+    write_png(dir / "ga16.png", 7, 7, PNG_COLOR_TYPE_GRAY_ALPHA, 16, false,
+              [](int x, int y, int c) { return c ? unsigned(x * 9000) : unsigned(y * 9000); });
+    return "unit mm\npen 2\nwidth 0.5mm\nmove 0 0\ndraw 300 200\nmove 0 200\ndraw 300 0\n"
+           "image 10 10 60 50 mono.png\n"
+           "image 70 10 130 60 mono-i.png transparent color 5\n"
+           "image 140 10 220 70 rgb.png\n"
+           "image 10 80 50 140 rgba16-i.png transparent\n"
+           "image 60 80 160 120 pal4.png\n"
+           "image 170 80 190 180 grey2-key.png transparent\n"
+           "image 200 80 280 160 ga16.png color 3\n"
+           "move 5 5\ndraw 295 5\n";
+}
+#endif
+
 TEST_F(Windows, JobsAreByteIdenticalToTheLinuxBuild) {
     ASSERT_EQ(linux_kvrac("config --reset --settings base.bin", dir).status, 0);
     const std::string base = slurp(dir / "base.bin");
@@ -492,28 +583,24 @@ TEST_F(Windows, JobsAreByteIdenticalToTheLinuxBuild) {
     put_le(custom, at_custom_length, 2000, 4);
     for (int i = 0; i < 5; ++i) custom[at_correction + i] = static_cast<char>(i * 60);
     variants.push_back({"custom", custom});
+    std::string upright = base; // a 396 mm length of the 914 mm roll: an unrotated sheet
+    put_le(upright, at_media_format, 23, 4);
+    variants.push_back({"upright", upright});
 
-    // The examples, less their image lines: kvrac.exe has no PNG reader.
+    // The examples, with their images: the Windows build reads them with its own PNG
+    // decoder, the Linux build with libpng.
     std::vector<std::pair<std::string, std::string>> scripts;
     for (const auto& e : fs::directory_iterator(fs::path(KVRAC_SOURCE_DIR) / "examples")) {
+        if (e.path().extension() == ".png") fs::copy_file(e.path(), dir / e.path().filename());
         if (e.path().extension() != ".kvs") continue;
-        std::string text = slurp(e.path()), kept;
-        for (size_t at = 0; at < text.size();) {
-            size_t end = std::min(text.find('\n', at), text.size());
-            std::string line = text.substr(at, end + 1 - at);
-            if (line.compare(line.find_first_not_of(" \t") == std::string::npos
-                                 ? 0
-                                 : line.find_first_not_of(" \t"),
-                             6, "image ") != 0)
-                kept += line;
-            at = end + 1;
-        }
-        ASSERT_GT(kept.size(), text.size() / 2) << e.path();
-        scripts.emplace_back("example-" + e.path().filename().string(), kept);
+        scripts.emplace_back("example-" + e.path().filename().string(), slurp(e.path()));
     }
     ASSERT_FALSE(scripts.empty());
     scripts.emplace_back("lines.kvs", lines_script);
     scripts.emplace_back("polygons.kvs", polygon_script());
+#ifdef KVRAC_HAVE_PNG
+    scripts.emplace_back("images.kvs", image_script(dir));
+#endif
     for (auto& [path, text] : scripts)
         if (!text.empty()) write_file(dir / path, text);
 
@@ -535,6 +622,47 @@ TEST_F(Windows, JobsAreByteIdenticalToTheLinuxBuild) {
             EXPECT_EQ(slurp(dir / "windows.bin"), slurp(dir / "linux.bin"));
         }
     }
+}
+
+// What Wine's trace saw kvrac.exe ask of the console's output code page, one
+// "KERNEL32.SetConsoleOutputCP(page)" or "KERNEL32.GetConsoleOutputCP() retval=page" a
+// line, for `report` with standard output on a terminal (script(1) gives it one, and
+// Wine a console from it) or on a file. The trace is limited to those two functions.
+std::string console_calls(const fs::path& dir, bool on_terminal) {
+    const std::string wine_env = "env -u DISPLAY WINEPREFIX='" + (windows_dir / "wine").string() +
+                                 "' WINEDLLOVERRIDES='mscoree,mshtml=' ";
+    EXPECT_EQ(shell(wine_env + "WINEDEBUG=-all wine reg add 'HKCU\\Software\\Wine\\Debug' /v "
+                               "RelayInclude /d "
+                               "'KERNEL32.SetConsoleOutputCP;KERNEL32.GetConsoleOutputCP' /f",
+                    dir)
+                  .status,
+              0);
+    const std::string run = wine_env + "WINEDEBUG=+relay wine '" +
+                            (windows_dir / "kvrac.exe").string() + "' report --settings s.bin";
+    const std::string trace = "| grep -a -o 'KERNEL32\\.SetConsoleOutputCP([0-9a-f]\\+)\\|"
+                              "KERNEL32\\.GetConsoleOutputCP() retval=[0-9a-f]*' >calls.txt";
+    const std::string line =
+        on_terminal ? "script -qec \"" + run + " 2>&1 >/dev/tty " + trace + "\" /dev/null"
+                    : run + " 2>&1 >out.txt " + trace + "; true";
+    EXPECT_EQ(shell(line, dir).status, 0) << line;
+    return slurp(dir / "calls.txt");
+}
+
+TEST_F(Windows, AConsoleIsToldTheTextsAreUtf8AndGetsItsCodePageBack) {
+    ASSERT_EQ(linux_kvrac("config --reset --settings s.bin", dir).status, 0);
+    const std::string calls = console_calls(dir, true);
+    const size_t got = calls.find("GetConsoleOutputCP() retval=");
+    ASSERT_NE(got, std::string::npos) << calls;
+    const std::string before = calls.substr(got + 28, calls.find('\n', got) - got - 28);
+    EXPECT_NE(before, "0000fde9");
+    // UTF-8 (65001) while kvrac.exe runs, the console's own code page at its end.
+    EXPECT_EQ(calls.substr(calls.find("KERNEL32.SetConsoleOutputCP")),
+              "KERNEL32.SetConsoleOutputCP(0000fde9)\nKERNEL32.SetConsoleOutputCP(" + before +
+                  ")\n")
+        << calls;
+    // Output to a file is no console's business.
+    EXPECT_EQ(console_calls(dir, false).find("SetConsoleOutputCP"), std::string::npos);
+    EXPECT_NE(slurp(dir / "out.txt").find("S\xC3\xA9lectionner"), std::string::npos);
 }
 
 TEST_F(Windows, JobOnStandardOutputKeepsItsBytes) {
