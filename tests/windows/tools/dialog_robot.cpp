@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -108,16 +109,9 @@ bool write_png(const std::string& path, int w, int h, const std::vector<uint8_t>
     return std::fclose(f) == 0 && ok;
 }
 
-// Saves what the screen shows of the window; returns whether the picture has more than
-// one colour (a blank capture would not).
-bool screenshot(HWND window, const char* name) {
-    // Let the window finish painting first.
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    Sleep(400);
-    RECT r;
-    GetWindowRect(window, &r);
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    if (w <= 0 || h <= 0) return false;
+// Reads w x h pixels of the screen from (left, top) as red, green, blue bytes.
+std::vector<uint8_t> screen_pixels(int left, int top, int w, int h) {
+    std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     BITMAPINFO info = {};
@@ -125,11 +119,9 @@ bool screenshot(HWND window, const char* name) {
     void* bits = nullptr;
     HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ old = SelectObject(memory, dib);
-    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    BitBlt(memory, 0, 0, w, h, screen, left, top, SRCCOPY);
     GdiFlush();
     const int stride = (w * 3 + 3) & ~3;
-    std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
-    bool varied = false;
     const uint8_t* p = static_cast<const uint8_t*>(bits);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
@@ -138,12 +130,32 @@ bool screenshot(HWND window, const char* name) {
             out[0] = px[2];
             out[1] = px[1];
             out[2] = px[0];
-            varied = varied || std::memcmp(out, rgb.data(), 3) != 0;
         }
     SelectObject(memory, old);
     DeleteObject(dib);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
+    return rgb;
+}
+
+// Lets the window finish painting.
+void settle(HWND window) {
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Sleep(400);
+}
+
+// Saves what the screen shows of the window; returns whether the picture has more than
+// one colour (a blank capture would not).
+bool screenshot(HWND window, const char* name) {
+    settle(window);
+    RECT r;
+    GetWindowRect(window, &r);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    if (w <= 0 || h <= 0) return false;
+    const std::vector<uint8_t> rgb = screen_pixels(r.left, r.top, w, h);
+    bool varied = false;
+    for (size_t i = 0; i < rgb.size() && !varied; i += 3)
+        varied = std::memcmp(&rgb[i], rgb.data(), 3) != 0;
     const std::string path = robot.shots + "\\" + name;
     bool written = write_png(path, w, h, rgb);
     check(written && varied, (std::string("picture ") + name).c_str());
@@ -374,6 +386,132 @@ unsigned le(const std::string& b, int off, int bytes) {
     return v;
 }
 
+// ---- The curve control, as a person sees and drags it ----
+
+// Where the colour dialog draws its handles: x at the fifths of the control's client
+// area, y from the top as far down as the value is below 255.
+struct curve_view {
+    HWND control;   // the curve control
+    int w, h;       // its client size, pixels
+    int value[5];   // the values the handles should show
+    int x[5], y[5]; // the handles' centres they give, client pixels
+};
+
+curve_view curve_of(HWND colour, const int (&values)[5]) {
+    curve_view v = {GetDlgItem(colour, idc_curve), 0, 0, {}, {}, {}};
+    RECT c = {0, 0, 0, 0};
+    GetClientRect(v.control, &c);
+    v.w = c.right;
+    v.h = c.bottom;
+    for (int k = 0; k < 5; ++k) {
+        v.value[k] = values[k];
+        v.x[k] = v.w * k / 4;
+        v.y[k] = v.h - v.h * values[k] / 255;
+    }
+    return v;
+}
+
+// The centre row of the red square the screen shows around the handle's column (the
+// square spans columns x - 2 .. x + 1; the blue curve may cover some of it), or -1
+// when there is none within 12 rows of where it should be.
+int handle_row_on_screen(const curve_view& v, int k) {
+    POINT origin = {0, 0};
+    ClientToScreen(v.control, &origin);
+    const int first = v.x[k] - 2 < 0 ? 0 : v.x[k] - 2;
+    const int last = v.x[k] + 1 >= v.w ? v.w - 1 : v.x[k] + 1;
+    const int columns = last - first + 1;
+    const std::vector<uint8_t> px = screen_pixels(origin.x + first, origin.y, columns, v.h);
+    int low = -1, high = -1;
+    for (int y = v.y[k] - 12; y <= v.y[k] + 12; ++y) {
+        if (y < 0 || y >= v.h) continue;
+        for (int c = 0; c < columns; ++c) {
+            const uint8_t* p = &px[(static_cast<size_t>(y) * columns + c) * 3];
+            if (p[0] > 200 && p[1] < 60 && p[2] < 60) {
+                if (low < 0) low = y;
+                high = y;
+            }
+        }
+    }
+    return low < 0 ? -1 : (low + high + 1) / 2;
+}
+
+// Checks that every handle is drawn where its value puts it (a pixel either way, for
+// the square cut by the area's edge or crossed by the curve).
+void check_handles_drawn(const curve_view& v, const char* what) {
+    settle(GetParent(v.control));
+    std::string wrong;
+    for (int k = 0; k < 5; ++k) {
+        const int row = handle_row_on_screen(v, k);
+        if (row < 0 || row < v.y[k] - 1 || row > v.y[k] + 1)
+            wrong += " handle " + std::to_string(k) + " at " + std::to_string(row) + " for " +
+                     std::to_string(v.y[k]);
+    }
+    check(wrong.empty(), what, wrong);
+}
+
+// The window holding the mouse capture in the driven program, or null.
+HWND capture_of_kvrac() {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(robot.run.dwThreadId, &info)) return nullptr;
+    return info.hwndCapture;
+}
+
+// A mouse button pressed at (x, y) of the control, moved through `path` and released
+// at its last point, sent as the messages the mouse makes. Returns whether the
+// control held the mouse capture between the press and the release.
+bool drag(HWND control, int x, int y, std::initializer_list<POINT> path) {
+    DWORD_PTR ignored = 0;
+    auto send = [&](UINT message, WPARAM keys, int px, int py) {
+        SendMessageTimeoutA(control, message, keys, MAKELPARAM(px, py), SMTO_NORMAL, 2000,
+                            &ignored);
+    };
+    send(WM_LBUTTONDOWN, MK_LBUTTON, x, y);
+    const bool captured = capture_of_kvrac() == control;
+    POINT last = {x, y};
+    for (const POINT& p : path) {
+        send(WM_MOUSEMOVE, MK_LBUTTON, p.x, p.y);
+        last = p;
+    }
+    send(WM_LBUTTONUP, 0, last.x, last.y);
+    return captured;
+}
+
+// The value the dialog takes from a handle dragged to row y of an area h rows high.
+int value_at_row(int h, int y) {
+    return (h - y) * 255 / h;
+}
+
+// Drags two handles of the colour dialog showing `values`: a press three pixels off a
+// handle grabs nothing; a press two pixels off handle 2 takes it 12 pixels down; then
+// handle 1, pulled far above handle 2, stops 4 pixels below it. After each drag the
+// handles are drawn where the new values put them. Returns the values the dialog
+// should now hold.
+std::vector<int> drag_curve(HWND colour, const int (&values)[5]) {
+    curve_view v = curve_of(colour, values);
+    check(v.w > 40 && v.h > 40, "curve area has a size",
+          std::to_string(v.w) + "x" + std::to_string(v.h));
+    check_handles_drawn(v, "handles drawn at the stored values");
+
+    check(!drag(v.control, v.x[2], v.y[2] + 3, {{v.x[2], v.y[2] + 8}, {v.x[2], v.y[2] + 14}}),
+          "a press 3 pixels off a handle takes no capture");
+    check_handles_drawn(v, "a press 3 pixels off a handle moves nothing");
+
+    const int target = v.y[2] + 12;
+    check(drag(v.control, v.x[2] + 1, v.y[2] - 2, {{v.x[2], v.y[2] + 5}, {v.x[2] + 1, target}}),
+          "a press 2 pixels off handle 2 captures the mouse");
+    check(capture_of_kvrac() == nullptr, "the release gives the mouse back");
+    int moved[5] = {values[0], values[1], value_at_row(v.h, target), values[3], values[4]};
+    v = curve_of(colour, moved);
+    check_handles_drawn(v, "handle 2 dragged down and redrawn from its new value");
+
+    drag(v.control, v.x[1] - 2, v.y[1] + 2, {{v.x[1], v.y[1] - 10}, {v.x[1], 0}});
+    moved[1] = value_at_row(v.h, v.y[2] + 4);
+    v = curve_of(colour, moved);
+    check_handles_drawn(v, "handle 1 stopped 4 pixels below handle 2");
+    return std::vector<int>(moved, moved + 5);
+}
+
 // The installation dialog with its three nested dialogs; OK at the end.
 void installation_run() {
     DeleteFileA("robot-store.bin");
@@ -412,7 +550,9 @@ void installation_run() {
     check(text_of(GetDlgItem(main, 114)) == "3", "copies field back to 3",
           text_of(GetDlgItem(main, 114)));
 
-    // Colour correction: no caption; one Gamma step up; reset answered No; OK.
+    // Colour correction: no caption; one Gamma step up; two handles dragged; reset
+    // answered No; OK.
+    std::vector<int> curve;
     click_later(main, 3030);
     HWND colour = wait_for_dialog(nullptr, idc_curve);
     check(colour != nullptr, "colour dialog found");
@@ -423,6 +563,9 @@ void installation_run() {
         SendMessageA(colour, WM_VSCROLL, MAKEWPARAM(SB_LINEUP, 0),
                      reinterpret_cast<LPARAM>(GetDlgItem(colour, idc_gamma)));
         screenshot(colour, "colour.png");
+        // One Gamma step up from the default curve 0, 123, 187, 228, 255.
+        curve = drag_curve(colour, {0, 127, 192, 232, 255});
+        screenshot(colour, "colour-dragged.png");
         click_later(colour, idc_curve_reset);
         HWND ask = wait_for_dialog("Correction d'image");
         check(ask != nullptr, "reset question shown");
@@ -480,13 +623,18 @@ void installation_run() {
     check((le(s, 28, 2) & 0x1000) == 0, "store: solid fill");
     check((le(s, 30, 2) & 0x0F00) == 0x0200, "store: 400 dpi");
     check(le(s, 14, 2) == 3 && le(s, 18, 2) == 2, "store: programme 3, bin 2");
-    // One Gamma step up from the default curve 0, 123, 187, 228, 255.
-    check(le(s, 34, 1) == 0 && le(s, 35, 1) == 127 && le(s, 36, 1) == 192 && le(s, 37, 1) == 232 &&
-              le(s, 38, 1) == 255,
-          "store: the curve one Gamma step up");
+    // The curve one Gamma step up, then dragged.
+    std::string stored_curve, wanted_curve;
+    for (int k = 0; k < 5; ++k) {
+        stored_curve += std::to_string(le(s, 34 + k, 1)) + " ";
+        wanted_curve += std::to_string(k < static_cast<int>(curve.size()) ? curve[k] : -1) + " ";
+    }
+    check(stored_curve == wanted_curve, "store: the curve as the handles were left",
+          stored_curve + "for " + wanted_curve);
 }
 
-// The plot-time dialog: its own title and the label field; "Annuler" changes nothing.
+// The plot-time dialog: its own title and the label field, its options, colour and
+// about dialogs; "Annuler" changes nothing.
 void plot_time_run() {
     const std::string before = read_file("robot-store.bin");
     FILE* f = std::fopen("robot.kvs", "wb");
@@ -506,9 +654,29 @@ void plot_time_run() {
     HWND options = wait_for_dialog("Configuration Orvix 9270/9250 Wide Format - Options");
     check(options != nullptr, "plot-time options dialog found by its title");
     if (options) {
+        check_controls(options, options_plot_template);
         choose_row(options, 1095, 5);
+        screenshot(options, "plot-time-options.png");
         click_later(options, idc_cancel);
         check(wait_gone(options), "options dialog closed with Annuler");
+    }
+    click_later(main, idc_image_correction);
+    HWND colour = wait_for_dialog(nullptr, idc_curve);
+    check(colour != nullptr, "plot-time colour dialog found");
+    if (colour) {
+        check_controls(colour, colour_template);
+        screenshot(colour, "plot-time-colour.png");
+        click_later(colour, idc_curve_ok);
+        check(wait_gone(colour), "plot-time colour dialog closed with OK");
+    }
+    click_later(main, idc_version);
+    HWND about = wait_for_dialog("Au sujet du pilote");
+    check(about != nullptr, "plot-time about box found by its title");
+    if (about) {
+        check_controls(about, about_template);
+        screenshot(about, "plot-time-about.png");
+        click_later(about, idc_ok);
+        check(wait_gone(about), "plot-time about box closed");
     }
     click_later(main, idc_cancel);
     check(finish_kvrac() == 0, "kvrac plot ends with status 0");
