@@ -22,7 +22,7 @@ namespace {
 
 // A PNG to write: size, libpng colour type and depth, interlacing, and each pixel's
 // stored samples (for one-bit greyscale, 0 or 1 in the first byte).
-struct png_spec {
+struct png_picture {
     int w = 0, h = 0, type = 0, depth = 0;
     bool interlaced = false;
     std::function<void(int x, int y, uint8_t* samples)> pixel;
@@ -30,15 +30,15 @@ struct png_spec {
     std::vector<uint8_t> palette_alpha;
 };
 
-png_spec spec(int w, int h, int type, int depth, bool interlaced,
-              std::function<void(int x, int y, uint8_t* samples)> pixel) {
-    png_spec s;
+png_picture picture(int w, int h, int type, int depth, bool interlaced,
+                    std::function<void(int x, int y, uint8_t* samples)> pixel) {
+    png_picture s;
     s.w = w, s.h = h, s.type = type, s.depth = depth, s.interlaced = interlaced;
     s.pixel = std::move(pixel);
     return s;
 }
 
-void write_png(const fs::path& path, const png_spec& s) {
+void write_png(const fs::path& path, const png_picture& s) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_TRUE(f);
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -98,8 +98,8 @@ bool mono_black(int x, int y) {
 TEST_F(Image, OneBitPngOnAnUnrotatedSheetIsSampledRowByRow) {
     settings(23, 0x0100); // a 396 mm length of the 914 mm roll: not rotated; 600 dpi
     write_png(dir / "m.png",
-              spec(10, 20, PNG_COLOR_TYPE_GRAY, 1, false,
-                   [](int x, int y, uint8_t* p) { p[0] = mono_black(x, y) ? 0 : 1; }));
+              picture(10, 20, PNG_COLOR_TYPE_GRAY, 1, false,
+                      [](int x, int y, uint8_t* p) { p[0] = mono_black(x, y) ? 0 : 1; }));
     // A relative file name is taken from the script's folder; colour 9 paints black.
     auto r = plot("image 1000 2000 1100 2200 m.png color 9\n");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -136,15 +136,15 @@ int colour_kind(int x, int y) {
 TEST_F(Image, ColourPngOnARotatedSheetIsSampledColumnByColumn) {
     settings(1, 0x0100); // E-arch: rotated
     write_png(dir / "c.png",
-              spec(12, 7, PNG_COLOR_TYPE_RGBA, 8, false, [](int x, int y, uint8_t* p) {
+              picture(12, 7, PNG_COLOR_TYPE_RGBA, 8, false, [](int x, int y, uint8_t* p) {
                   const int k = colour_kind(x, y);
                   p[0] = p[1] = p[2] = k == 0 ? 0 : k == 1 ? 255 : 0;
                   p[3] = k == 2 ? 0 : 255;
               }));
     // The same pixels as an interlaced palette image with a see-through entry.
-    png_spec indexed = spec(12, 7, PNG_COLOR_TYPE_PALETTE, 8, true, [](int x, int y, uint8_t* p) {
-        p[0] = static_cast<uint8_t>(colour_kind(x, y));
-    });
+    png_picture indexed =
+        picture(12, 7, PNG_COLOR_TYPE_PALETTE, 8, true,
+                [](int x, int y, uint8_t* p) { p[0] = static_cast<uint8_t>(colour_kind(x, y)); });
     indexed.palette = {{0, 0, 0}, {255, 255, 255}, {0, 0, 0}};
     indexed.palette_alpha = {255, 255, 0};
     write_png(dir / "i.png", indexed);
@@ -176,10 +176,10 @@ TEST_F(Image, BandsOfColumnsAndRowsGiveTheSamePixelsAsTheWholeImage) {
     // A one-bit image of 70 x 40 and a colour one of 30 x 20, read with a budget that
     // holds only a few columns or rows at a time.
     write_png(dir / "m.png",
-              spec(70, 40, PNG_COLOR_TYPE_GRAY, 1, true,
-                   [](int x, int y, uint8_t* p) { p[0] = (x * 7 + y * 3) % 11 < 4; }));
+              picture(70, 40, PNG_COLOR_TYPE_GRAY, 1, true,
+                      [](int x, int y, uint8_t* p) { p[0] = (x * 7 + y * 3) % 11 < 4; }));
     write_png(dir / "c.png",
-              spec(30, 20, PNG_COLOR_TYPE_RGB, 8, false, [](int x, int y, uint8_t* p) {
+              picture(30, 20, PNG_COLOR_TYPE_RGB, 8, false, [](int x, int y, uint8_t* p) {
                   p[0] = static_cast<uint8_t>(x * 8);
                   p[1] = static_cast<uint8_t>(y * 12);
                   p[2] = static_cast<uint8_t>(x + y);
@@ -250,8 +250,8 @@ TEST_F(Image, BandsOfColumnsAndRowsGiveTheSamePixelsAsTheWholeImage) {
 
 TEST_F(Image, BadImageLinesStopThePlotWithFileAndLine) {
     settings(23, 0x0100);
-    write_png(dir / "m.png", spec(10, 20, PNG_COLOR_TYPE_GRAY, 1, false,
-                                  [](int x, int y, uint8_t* p) { p[0] = mono_black(x, y); }));
+    write_png(dir / "m.png", picture(10, 20, PNG_COLOR_TYPE_GRAY, 1, false,
+                                     [](int x, int y, uint8_t* p) { p[0] = mono_black(x, y); }));
     write_file(dir / "text.png", "not an image at all");
     write_file(dir / "short.png", slurp(dir / "m.png").substr(0, 20));
     const struct {
