@@ -85,7 +85,12 @@ int send_command(const script_command& c, std::vector<uint8_t>& rec, size_t* dir
             code(54);
             le_put_i16(rec.data(), 4, static_cast<int>(c.number));
             le_put_i16(rec.data(), 6, n);
-            vertices = host_addr_of(c.points.data()); // u16 pairs, little-endian in memory
+            // The vertex array is a host record too: u16 pairs, written little-endian.
+            static std::vector<uint8_t> array;
+            array.resize(2 * c.points.size());
+            for (size_t i = 0; i < c.points.size(); ++i)
+                le_put_u16(array.data(), 2 * static_cast<int>(i), c.points[i]);
+            vertices = host_addr_of(array.data());
             le_put_u32(rec.data(), 8, vertices);
         }
         break;
