@@ -32,9 +32,6 @@ constexpr int64_t largest_buffer = 0x7FFFFF00; // bytes: sizes, and a block's C 
 constexpr int memory_message_slot = 2;
 
 struct raster_stream_state {
-    int32_t width;             // W: source pixels per row as declared, >= 0
-    int32_t height;            // H: source rows declared, >= 0
-    int32_t replication = 1;   // n: device pixels per source pixel each way, >= 1
     int32_t device_width;      // W' = W x n, device pixels, 0..INT32_MAX
     int32_t device_height;     // H' = H x n, device rows, 0..INT32_MAX
     int32_t ktgl;              // 1: KTGL+MMR framing; 0: HP-RTL
@@ -292,9 +289,6 @@ int raster_begin(int32_t width, int32_t height, int32_t n, int32_t ktgl, int32_t
     release_buffers();
     stream.open = 0;
     stream.dropped = 0;
-    stream.width = width;
-    stream.height = height;
-    stream.replication = n;
     stream.ktgl = ktgl != 0;
     stream.band_axis = band_axis;
     stream.ktgl_x = ktgl_x;
