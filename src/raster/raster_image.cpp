@@ -117,12 +117,10 @@ int size_image(bool ktgl, bool rotated) {
     const int64_t dx = static_cast<int64_t>(image.x2) - image.x1;
     const int64_t dy = static_cast<int64_t>(image.y2) - image.y1;
     if (image.image_width <= 0 || image.image_height <= 0) return -1;
-    const int32_t dpi_x = select_resolution(settings.mode_flags, ktgl);
-    const int32_t w = target_dots(dx, image.image_width, dpi_x);
-    const int32_t dpi_y = select_resolution(settings.mode_flags, ktgl);
-    const int32_t h = target_dots(dy, image.image_height, dpi_y);
-    image.dots_w = ktgl ? ktgl_dots(dx) : w;
-    image.dots_h = ktgl ? ktgl_dots(dy) : h;
+    // The stream keeps the resolution chosen here for the image's framing.
+    const int32_t dpi = select_resolution(settings.mode_flags, ktgl);
+    image.dots_w = ktgl ? ktgl_dots(dx) : target_dots(dx, image.image_width, dpi);
+    image.dots_h = ktgl ? ktgl_dots(dy) : target_dots(dy, image.image_height, dpi);
     if (image.dots_w <= 0 || image.dots_h <= 0) return -1;
     if (rotated) {
         image.sheet_step = static_cast<double>(dx) / image.dots_w;

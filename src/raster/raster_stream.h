@@ -7,7 +7,7 @@
 // records in KTGL+MMR mode. Every byte goes straight to the host's write service
 // (host_write), not through the output buffer; the caller has flushed that first.
 //
-// Calling order for one image: select_resolution (once per axis), raster_begin,
+// Calling order for one image: select_resolution, raster_begin,
 // raster_add_row for every source row, raster_finish, raster_end. raster_end may also
 // come without raster_finish, when the caller gives up fetching rows.
 #pragma once
