@@ -12,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "raster/dither.h"
 #include "raster/mmr.h"
 #include "raster/page_bitmap.h"
 
@@ -124,11 +125,9 @@ sheet cad_sheet() {
 
 // Greys through the 16 x 16 ordered-dither matrix: smooth ramps and a few flat tones.
 sheet dither_sheet() {
-    static const int core[8][8] = {
-        {0, 52, 8, 60, 18, 38, 26, 46},  {36, 16, 44, 24, 54, 2, 62, 10},
-        {48, 4, 56, 12, 34, 22, 42, 30}, {20, 32, 28, 40, 6, 50, 14, 58},
-        {27, 47, 19, 39, 9, 61, 1, 53},  {63, 11, 55, 3, 45, 25, 37, 17},
-        {43, 31, 35, 23, 57, 13, 49, 5}, {15, 59, 7, 51, 29, 41, 21, 33}};
+    int threshold[16][16];
+    for (int r = 0; r < 16; ++r)
+        for (int c = 0; c < 16; ++c) threshold[r][c] = raster_threshold(r, c);
     sheet s = blank_sheet();
     std::vector<int> level(sheet_width);
     for (int32_t y = 0; y < sheet_rows; ++y) {
@@ -144,12 +143,9 @@ sheet dither_sheet() {
             }
         }
         uint8_t* row = &s.bytes[static_cast<size_t>(y) * s.stride];
-        int r = y % 16;
-        for (int32_t x = 0; x < sheet_width; ++x) {
-            int c = x % 16;
-            int t = 4 * core[r % 8][c % 8] + 2 * (r / 8) + c / 8 + 1;
-            if (level[x] >= t) row[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
-        }
+        const int* t = threshold[y % 16];
+        for (int32_t x = 0; x < sheet_width; ++x)
+            if (level[x] >= t[x % 16]) row[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
     }
     return s;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "raster/dither.h"
 #include "raster/mmr.h"
 #include "raster/tiff_t6.h"
 
@@ -97,17 +98,6 @@ void expect_round_trip(const bitmap& b, const std::string& what) {
 #else
     GTEST_SKIP() << "libtiff not available";
 #endif
-}
-
-// The ordered-dither threshold of a pixel (16 x 16 matrix with values 1..256).
-int threshold(int x, int y) {
-    static const int core[8][8] = {
-        {0, 52, 8, 60, 18, 38, 26, 46},  {36, 16, 44, 24, 54, 2, 62, 10},
-        {48, 4, 56, 12, 34, 22, 42, 30}, {20, 32, 28, 40, 6, 50, 14, 58},
-        {27, 47, 19, 39, 9, 61, 1, 53},  {63, 11, 55, 3, 45, 25, 37, 17},
-        {43, 31, 35, 23, 57, 13, 49, 5}, {15, 59, 7, 51, 29, 41, 21, 33}};
-    int r = y % 16, c = x % 16;
-    return 4 * core[r % 8][c % 8] + 2 * (r / 8) + c / 8 + 1;
 }
 
 } // namespace
@@ -376,7 +366,7 @@ TEST(MmrDecode, DitheredGreys) {
         for (int y = 0; y < b.rows; ++y)
             for (int x = 0; x < width; ++x) {
                 int level = (x * 255 / width + y) % 256; // ramp, shifting with the row
-                if (level >= threshold(x, y)) set_pixel(b, x, y);
+                if (level >= raster_threshold(y, x)) set_pixel(b, x, y);
             }
         expect_round_trip(b, "dither " + std::to_string(width));
     }
