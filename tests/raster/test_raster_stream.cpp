@@ -166,6 +166,16 @@ rtl_stream parse_rtl(const std::string& s) {
     return r;
 }
 
+// Sends an HP-RTL image of width x height pixels (n = 1, bands along y) whose black
+// pixels `black` gives, closes the stream and parses everything written.
+rtl_stream send_rtl_image(int width, int height, bool (*black)(int, int) = pattern) {
+    raster_begin(width, height, 1, 0, 0, 0, 0, 0, 0, 1, 2);
+    add_rows(width, 0, height, black);
+    raster_finish();
+    raster_end();
+    return parse_rtl(stream_bytes());
+}
+
 // A KTGL record: command and payload (the coded-data record's 32-bit length removed).
 struct record {
     int command;
@@ -326,11 +336,7 @@ TEST_F(RasterStream, KtglTransparentImageHasNoWhiteFill) {
 TEST_F(RasterStream, BandedRtlImageAt400DpiMovesByTheBand) {
     // W' = 4000: S = 504, 4 x 5000 x 604 > 10 MiB. B = 160: 31 bands and one of 40.
     select_resolution(0x0200, 0);
-    raster_begin(4000, 5000, 1, 0, 0, 0, 0, 0, 0, 1, 2);
-    add_rows(4000, 0, 5000);
-    raster_finish();
-    raster_end();
-    rtl_stream r = parse_rtl(stream_bytes());
+    rtl_stream r = send_rtl_image(4000, 5000);
     ASSERT_EQ(r.pieces.size(), 32u);
     for (size_t k = 0; k < r.pieces.size(); ++k) {
         EXPECT_EQ(r.pieces[k].pitch, 4032);
@@ -364,11 +370,7 @@ TEST_F(RasterStream, BandsAlongXMoveTheOtherWay) {
 TEST_F(RasterStream, EstimateOfExactly10MiBIsOnePiece) {
     // W' = 3264: S = 412, S + 100 = 512; 4 x 5120 x 512 = 10,485,760.
     select_resolution(0x0100, 0);
-    raster_begin(3264, 5120, 1, 0, 0, 0, 0, 0, 0, 1, 2);
-    add_rows(3264, 0, 5120);
-    raster_finish();
-    raster_end();
-    rtl_stream r = parse_rtl(stream_bytes());
+    rtl_stream r = send_rtl_image(3264, 5120);
     ASSERT_EQ(r.pieces.size(), 1u);
     EXPECT_EQ(r.pieces[0].rows, 5120);
     EXPECT_EQ(r.pieces[0].pitch, 3296);
@@ -376,11 +378,7 @@ TEST_F(RasterStream, EstimateOfExactly10MiBIsOnePiece) {
 
     // One row more: banded, B = 160, 32 full bands and a band of one row.
     writes.clear();
-    raster_begin(3264, 5121, 1, 0, 0, 0, 0, 0, 0, 1, 2);
-    add_rows(3264, 0, 5121);
-    raster_finish();
-    raster_end();
-    r = parse_rtl(stream_bytes());
+    r = send_rtl_image(3264, 5121);
     ASSERT_EQ(r.pieces.size(), 33u);
     EXPECT_EQ(r.pieces[31].rows, 160);
     EXPECT_EQ(r.pieces[32].rows, 1);
@@ -428,12 +426,8 @@ TEST_F(RasterStream, FewerThan32RowsWithBandingIsOneBand) {
     // Rows of over 1.3 MB: two rows already estimate more than 10 MiB.
     const int width = 10485000;
     select_resolution(0x0100, 0);
-    raster_begin(width, 2, 1, 0, 0, 0, 0, 0, 0, 1, 2);
     auto sparse = [](int x, int y) { return x % 100000 < 3 + y; };
-    add_rows(width, 0, 2, sparse);
-    raster_finish();
-    raster_end();
-    rtl_stream r = parse_rtl(stream_bytes());
+    rtl_stream r = send_rtl_image(width, 2, sparse);
     ASSERT_EQ(r.pieces.size(), 1u);
     EXPECT_EQ(r.pieces[0].rows, 2);
     EXPECT_EQ(std::count_if(r.tokens.begin(), r.tokens.end(),
@@ -475,11 +469,7 @@ TEST_F(RasterStream, PieceCodedBeyondItsEstimateIsCodedAgainWhole) {
     // is 4 x (S + 100) = 2,464 bytes.
     auto alternating = [](int x, int) { return x % 2 == 1; };
     select_resolution(0x0100, 0);
-    raster_begin(4096, 1, 1, 0, 0, 0, 0, 0, 0, 1, 2);
-    add_rows(4096, 0, 1, alternating);
-    raster_finish();
-    raster_end();
-    rtl_stream r = parse_rtl(stream_bytes());
+    rtl_stream r = send_rtl_image(4096, 1, alternating);
     ASSERT_EQ(r.pieces.size(), 1u);
     EXPECT_GT(r.pieces[0].code.size(), 2464u);
     expect_piece(r.pieces[0], 0, 4096, alternating);
