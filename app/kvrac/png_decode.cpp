@@ -429,11 +429,6 @@ unsigned packed_sample(const uint8_t* x, uint32_t i, int depth) {
     return x[bit / 8] >> (8 - depth - bit % 8) & ((1u << depth) - 1);
 }
 
-// c over white with opacity a (0 .. 255), rounded.
-uint8_t over_white(unsigned c, unsigned a) {
-    return static_cast<uint8_t>((c * a + 255 * (255 - a) + 127) / 255);
-}
-
 // Turns count pixels of an unfiltered row x into their compact form in r.out. Returns
 // 0, or -1 for a palette index without a PLTE entry.
 int compact(png_reader& r, const uint8_t* x, uint32_t count) {
@@ -483,19 +478,19 @@ int compact(png_reader& r, const uint8_t* x, uint32_t count) {
             const unsigned k = d.depth == 8 ? x[i] : packed_sample(x, i, d.depth);
             if (k >= static_cast<unsigned>(d.palette_count))
                 return fail(r, "damaged file: colour %u is not in the palette", k);
-            for (int c = 0; c < 3; ++c) out[c] = over_white(d.palette[k][c], d.alpha[k]);
+            for (int c = 0; c < 3; ++c) out[c] = png_over_white(d.palette[k][c], d.alpha[k]);
         }
         break;
     case grey_alpha:
         for (uint32_t i = 0; i < count; ++i, out += 3) {
             const uint8_t* p = x + static_cast<size_t>(i) * 2 * wide;
-            out[0] = out[1] = out[2] = over_white(p[0], p[wide]);
+            out[0] = out[1] = out[2] = png_over_white(p[0], p[wide]);
         }
         break;
     case rgb_alpha:
         for (uint32_t i = 0; i < count; ++i, out += 3) {
             const uint8_t* p = x + static_cast<size_t>(i) * 4 * wide;
-            for (int c = 0; c < 3; ++c) out[c] = over_white(p[c * wide], p[3 * wide]);
+            for (int c = 0; c < 3; ++c) out[c] = png_over_white(p[c * wide], p[3 * wide]);
         }
         break;
     }

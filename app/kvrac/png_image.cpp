@@ -86,12 +86,8 @@ void compact_row(png_reader& r, int32_t count) {
         for (size_t i = 0; i < n; ++i)
             out[i] = r.black_transparent ? 0 : static_cast<uint8_t>(~in[i]);
     } else if (r.channels == 4) {
-        // Over white: c a / 255 + 255 (255 - a) / 255, rounded.
-        for (int32_t i = 0; i < count; ++i, in += 4, out += 3) {
-            const unsigned a = in[3];
-            for (int c = 0; c < 3; ++c)
-                out[c] = static_cast<uint8_t>((in[c] * a + 255 * (255 - a) + 127) / 255);
-        }
+        for (int32_t i = 0; i < count; ++i, in += 4, out += 3)
+            for (int c = 0; c < 3; ++c) out[c] = png_over_white(in[c], in[3]);
     } else {
         std::memcpy(out, in, static_cast<size_t>(count) * 3);
     }

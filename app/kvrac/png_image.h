@@ -48,6 +48,12 @@ struct png_reader {
     char error[200];           // what went wrong, after a failure
 };
 
+// A colour sample c (0 .. 255) with opacity a (0 .. 255) composited over white,
+// rounded: how both readers turn pixels with transparency into plain colour.
+inline uint8_t png_over_white(unsigned c, unsigned a) {
+    return static_cast<uint8_t>((c * a + 255 * (255 - a) + 127) / 255);
+}
+
 // Opens path and reads the header and every chunk before the image data. Returns 0,
 // or -1 with r.error set (file missing or unreadable, not a PNG, damaged header,
 // sizes beyond 2^31). r needs no preparation; close it in every case.
