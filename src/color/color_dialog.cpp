@@ -17,14 +17,13 @@ namespace {
 struct colour_dialog_state {
     uint8_t* stored;        // the configuration dialog's working copy of correction_points
     dialog_point handle[5]; // handle points in curve-area pixels, from the last drawing
-    int area_width;         // curve area width at the last drawing, pixels
     int area_height;        // curve area height at the last drawing, pixels
     int dragged;            // handle grabbed last, 0..4; -1 before any grab
     int dragging;           // 1 while the left button holds a handle
     int mouse_edited;       // 1 once a drag has moved a handle since the dialog opened
 };
 
-colour_dialog_state colour = {nullptr, {}, 0, 0, -1, 0, 0};
+colour_dialog_state colour = {nullptr, {}, 0, -1, 0, 0};
 
 constexpr uint32_t handle_red = 0xFF0000;
 constexpr uint32_t curve_blue = 0x0000FF;
@@ -39,7 +38,6 @@ int& point(int k) {
 // blue curve through the handles as control points, drawn last.
 void draw_curve_area(dialog_handle dlg, draw_surface* surface, dialog_rect r) {
     surface_stretch_bitmap(surface, curve_background_bitmap, r);
-    colour.area_width = r.right - r.left;
     colour.area_height = r.bottom - r.top;
     const int sum = r.left + r.right;
     const int x[5] = {r.left, sum / 4, sum / 2, 3 * sum / 4, r.right};

@@ -22,13 +22,12 @@
 namespace {
 
 struct main_dialog_state {
-    settings_record work;        // working copy of the settings record
-    int16_t opened_media_type;   // media type when the dialog opened, 0..3
-    int32_t opened_format_index; // media_format - 1 when the dialog opened, 0..40
-    int variant;                 // 0 installation, 1 plot-time (main_variant)
-    void* module;                // module handle the nested dialogs are opened from
-    int filling;                 // >0 while the dialog writes a number field itself
-    char text[160];              // the warning being shown, formatted
+    settings_record work;      // working copy of the settings record
+    int16_t opened_media_type; // media type when the dialog opened, 0..3
+    int variant;               // 0 installation, 1 plot-time (main_variant)
+    void* module;              // module handle the nested dialogs are opened from
+    int filling;               // >0 while the dialog writes a number field itself
+    char text[160];            // the warning being shown, formatted
 };
 
 main_dialog_state main_dialog = {};
@@ -129,7 +128,6 @@ void open(dialog_handle dlg, int variant) {
     st.variant = variant;
     w = settings;
     st.opened_media_type = w.media_type;
-    st.opened_format_index = w.media_format - 1;
 
     list_clear(dlg, idc_format_list);
     for (int row = 1; row <= format_rows; ++row) {
