@@ -6,8 +6,6 @@
 #include "platform/platform.h"
 #include "ui/main_dialog.h"
 
-void* dialog_module = nullptr;
-
 namespace {
 
 // Runs the main dialog. The colour dialog rebuilds the correction table from the curve
@@ -15,8 +13,7 @@ namespace {
 // the settings record's curve here, so a plot never prints with a curve it does not
 // store.
 int open_main_dialog(main_variant variant) {
-    dialog_module = platform_module_handle("kvrac_f");
-    int code = run_main_dialog(dialog_module, variant);
+    int code = run_main_dialog(platform_module_handle("kvrac_f"), variant);
     load_correction_points();
     return code;
 }

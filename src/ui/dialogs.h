@@ -1,10 +1,6 @@
 // Opening the two top-level configuration dialogs from the driver's own module.
 #pragma once
 
-// The driver's module handle, looked up before each top-level dialog and kept for the
-// nested dialogs they open.
-extern void* dialog_module;
-
 // Shows the installation dialog (configuration message 21). Returns the end code:
 // 0 for OK, 5 for Cancel; no caller tests it.
 int open_installation_dialog();
