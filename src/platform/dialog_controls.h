@@ -12,6 +12,7 @@
 // control's client area; colours are 0xRRGGBB.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 struct dialog_window;  // one open dialog; opaque
@@ -188,6 +189,23 @@ void control_set_number(dialog_handle dlg, int id, unsigned value);
 // Reads the text as an unsigned decimal number (leading blanks allowed, nothing after
 // the digits). Returns 1 and stores it in *value when it is one, else 0 with *value 0.
 int control_get_number(dialog_handle dlg, int id, unsigned* value);
+
+// The reading control_get_number does, on a NUL-terminated text; both layers use it so
+// that a field's text means the same number on every system.
+inline int dialog_text_number(const char* text, unsigned* value) {
+    *value = 0;
+    const char* p = text;
+    while (*p == ' ') ++p;
+    if (*p < '0' || *p > '9') return 0;
+    unsigned long long v = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        v = v * 10 + static_cast<unsigned>(*p - '0');
+        if (v > UINT_MAX) return 0;
+    }
+    if (*p) return 0;
+    *value = static_cast<unsigned>(v);
+    return 1;
+}
 
 // Limits what the user can type into an edit to `chars` characters.
 void edit_limit(dialog_handle dlg, int id, int chars);

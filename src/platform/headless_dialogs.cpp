@@ -12,7 +12,6 @@
 #include "platform/headless_dialogs.h"
 
 #include <cassert>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -545,18 +544,7 @@ void control_set_number(dialog_handle dlg, int id, unsigned value) {
 int control_get_number(dialog_handle dlg, int id, unsigned* value) {
     *value = 0;
     control_window* c = find(dlg, id);
-    if (!c) return 0;
-    const char* p = c->text;
-    while (*p == ' ') ++p;
-    if (*p < '0' || *p > '9') return 0;
-    unsigned long long v = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        v = v * 10 + static_cast<unsigned>(*p - '0');
-        if (v > UINT_MAX) return 0;
-    }
-    if (*p) return 0;
-    *value = static_cast<unsigned>(v);
-    return 1;
+    return c ? dialog_text_number(c->text, value) : 0;
 }
 
 void edit_limit(dialog_handle dlg, int id, int chars) {

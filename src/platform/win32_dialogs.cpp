@@ -19,7 +19,6 @@
 #include <commctrl.h>
 
 #include <cassert>
-#include <climits>
 #include <cstring>
 
 #include "platform/callconv.h"
@@ -261,17 +260,7 @@ int control_get_number(dialog_handle dlg, int id, unsigned* value) {
     char text[64];
     if (!item(dlg, id)) return 0;
     control_get_text(dlg, id, text, sizeof text);
-    const char* p = text;
-    while (*p == ' ') ++p;
-    if (*p < '0' || *p > '9') return 0;
-    unsigned long long v = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        v = v * 10 + static_cast<unsigned>(*p - '0');
-        if (v > UINT_MAX) return 0;
-    }
-    if (*p) return 0;
-    *value = static_cast<unsigned>(v);
-    return 1;
+    return dialog_text_number(text, value);
 }
 
 void edit_limit(dialog_handle dlg, int id, int chars) {
