@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "color/correction.h"
+#include "host/settings.h"
 #include "kvrac/dialog_options.h"
 #include "kvrac/host.h"
 #include "kvrac/text.h"
@@ -17,8 +19,6 @@
 #endif
 
 namespace {
-
-constexpr int curve_offset = 34; // correction_points in the stored record
 
 void add(dialog_script& s, user_act act, int control, const char* why) {
     s.actions.push_back({act, control, 0, 0, 0, 0, 0, nullptr, 0});
@@ -31,7 +31,7 @@ int look(dialog_script& s) {
     session.keep_store = true;
     int rc = run_configuration(false, &s);
     session.keep_store = false;
-    if (rc == 0 && session.kept.size() != 40) rc = 1;
+    if (rc == 0 && session.kept.size() != settings_size) rc = 1;
     return rc;
 }
 
@@ -110,10 +110,10 @@ int run_curve(const std::string& store, const std::string& png_path) {
     add(s, user_act::click, idc_curve_ok, "OK");
     add(s, user_act::click, idc_cancel, "Annuler");
     if (int rc = look(s)) return rc;
+    const settings_record kept = settings_from_bytes(session.kept.data());
     std::printf("input  output\n");
-    const int inputs[5] = {0, 64, 128, 192, 255};
     for (int k = 0; k < 5; ++k)
-        std::printf("%5d  %6d\n", inputs[k], session.kept[curve_offset + k]);
+        std::printf("%5d  %6d\n", correction_inputs[k], kept.correction_points[k]);
 #ifdef KVRAC_HAVE_PNG
     const dialog_outcome& o = dialog_user_outcome();
     if (!png_path.empty()) {
