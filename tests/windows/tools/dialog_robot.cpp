@@ -521,20 +521,22 @@ void installation_run() {
     if (!main) return;
     check_controls(main, installation_template);
     // This model: the red-pen and output-language groups are off, RTL/GL2 forced.
-    check(!enabled(main, 1067) && !enabled(main, 1073) && checked(main, 1074),
+    check(!enabled(main, idc_colour_group) && !enabled(main, idc_language_group) &&
+              checked(main, idc_language_rtl),
           "red pen and language groups disabled, RTL/GL2 checked");
-    check(checked(main, 1030), "600 dpi checked by default");
+    check(checked(main, idc_res_600), "600 dpi checked by default");
     screenshot(main, "installation.png");
 
-    choose_row(main, 105, 10); // A0
-    type_and_leave(main, 114, "3", 1009, false);
-    click(main, 1018); // solid fill
-    click(main, 1031); // 400 dpi
-    check(checked(main, 1018) && !checked(main, 1019) && checked(main, 1031),
+    choose_row(main, idc_format_list, 10); // A0
+    type_and_leave(main, idc_copies, "3", idc_margin, false);
+    click(main, idc_fill_solid);
+    click(main, idc_res_400);
+    check(checked(main, idc_fill_solid) && !checked(main, idc_fill_halftone) &&
+              checked(main, idc_res_400),
           "radio buttons follow the clicks");
 
     // Zero copies: the warning, and the field back to the last accepted number.
-    type_and_leave(main, 114, "0", 1009, true);
+    type_and_leave(main, idc_copies, "0", idc_margin, true);
     HWND box = wait_for_dialog("Nombre de copies");
     check(box != nullptr, "copies warning shown");
     if (box) {
@@ -547,13 +549,13 @@ void installation_run() {
         check(wait_gone(box), "warning closed with OK");
     }
     Sleep(200);
-    check(text_of(GetDlgItem(main, 114)) == "3", "copies field back to 3",
-          text_of(GetDlgItem(main, 114)));
+    check(text_of(GetDlgItem(main, idc_copies)) == "3", "copies field back to 3",
+          text_of(GetDlgItem(main, idc_copies)));
 
     // Colour correction: no caption; one Gamma step up; two handles dragged; reset
     // answered No; OK.
     std::vector<int> curve;
-    click_later(main, 3030);
+    click_later(main, idc_image_correction);
     HWND colour = wait_for_dialog(nullptr, idc_curve);
     check(colour != nullptr, "colour dialog found");
     if (colour) {
@@ -585,16 +587,16 @@ void installation_run() {
     check(options != nullptr, "options dialog found by its title");
     if (options) {
         check_controls(options, options_install_template);
-        check(SendDlgItemMessageA(options, 1096, CB_GETCOUNT, 0, 0) == 21 &&
-                  SendDlgItemMessageA(options, 1094, CB_GETCOUNT, 0, 0) == 2 &&
-                  SendDlgItemMessageA(options, 1095, CB_GETCOUNT, 0, 0) == 15,
+        check(SendDlgItemMessageA(options, idc_program_list, CB_GETCOUNT, 0, 0) == 21 &&
+                  SendDlgItemMessageA(options, idc_fmargin_list, CB_GETCOUNT, 0, 0) == 2 &&
+                  SendDlgItemMessageA(options, idc_bin_list, CB_GETCOUNT, 0, 0) == 15,
               "finisher lists hold 21, 2 and 15 rows");
-        check(!enabled(options, 1094) && !enabled(options, 1095),
+        check(!enabled(options, idc_fmargin_list) && !enabled(options, idc_bin_list),
               "margin and bin disabled for the manual folder");
-        choose_row(options, 1096, 3);
-        check(enabled(options, 1094) && enabled(options, 1095),
+        choose_row(options, idc_program_list, 3);
+        check(enabled(options, idc_fmargin_list) && enabled(options, idc_bin_list),
               "margin and bin enabled for programme 3");
-        choose_row(options, 1095, 2);
+        choose_row(options, idc_bin_list, 2);
         screenshot(options, "options.png");
         click_later(options, idc_ok);
         check(wait_gone(options), "options dialog closed with OK");
@@ -605,9 +607,9 @@ void installation_run() {
     HWND about = wait_for_dialog("Au sujet du pilote");
     check(about != nullptr, "about box found by its title");
     if (about) {
-        check(text_of(GetDlgItem(about, 501)) ==
+        check(text_of(GetDlgItem(about, idc_about_text)) ==
                   "Orvix 9270/9250 Wide Format [Ver. 3.0.0] ADI 4.3 ",
-              "about box shows the identification", text_of(GetDlgItem(about, 501)));
+              "about box shows the identification", text_of(GetDlgItem(about, idc_about_text)));
         screenshot(about, "about.png");
         click_later(about, idc_ok);
         check(wait_gone(about), "about box closed");
@@ -655,7 +657,7 @@ void plot_time_run() {
     check(options != nullptr, "plot-time options dialog found by its title");
     if (options) {
         check_controls(options, options_plot_template);
-        choose_row(options, 1095, 5);
+        choose_row(options, idc_bin_list, 5);
         screenshot(options, "plot-time-options.png");
         click_later(options, idc_cancel);
         check(wait_gone(options), "options dialog closed with Annuler");
