@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "kvrac/dialog_cmd.h"
-#include "kvrac/dialog_options.h"
-#include "kvrac/driver_link.h"
-#include "kvrac/files.h"
-#include "kvrac/host.h"
 #include "kvrac/plot_cmd.h"
 #include "kvrac/show.h"
-#include "kvrac/store.h"
+#include "link/config_sequence.h"
+#include "link/driver_link.h"
+#include "link/session.h"
+#include "settings/dialog_options.h"
+#include "settings/store.h"
+#include "system/files.h"
 
 namespace {
 

@@ -9,9 +9,10 @@
 
 #include "color/correction.h"
 #include "host/settings.h"
-#include "kvrac/dialog_options.h"
-#include "kvrac/host.h"
-#include "kvrac/text.h"
+#include "link/config_sequence.h"
+#include "link/session.h"
+#include "settings/dialog_options.h"
+#include "system/text.h"
 #include "ui/dialog_templates.h"
 
 #ifdef KVRAC_HAVE_PNG

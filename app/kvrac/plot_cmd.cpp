@@ -11,113 +11,23 @@
 #include <cstring>
 #include <filesystem>
 
+#include "drawing/script.h"
 #include "host/wire.h"
-#include "kvrac/files.h"
-#include "kvrac/host.h"
-#include "kvrac/raster_rows.h"
-#include "kvrac/script.h"
-#include "kvrac/store.h"
+#include "images/raster_rows.h"
+#include "link/config_sequence.h"
+#include "link/plot_sequence.h"
+#include "link/session.h"
 #include "platform/host_address.h"
 #include "raster/raster_image.h"
+#include "settings/store.h"
+#include "system/files.h"
 
 namespace {
-
-int send_begin_plot() {
-    auto rec = new_record(29);
-    le_put_i16(rec.data(), 4, 3);
-    le_put_u32(rec.data(), 11, 0);
-    session.plot(rec.data());
-    return le_i16(rec.data(), 0) == 0 ? 0 : 1;
-}
-
-// Bytes at the start of a record that the small messages (move, draw, lift, pen, line
-// type, line types, width, cancel) use, with their replies.
-constexpr size_t small_message_span = 12;
-
-// Sends one script command in a record that is all zero on entry; leaves in *dirty how
-// many leading bytes the message may have changed. Returns 0, or 1 when the driver
-// answered a failure.
-int send_command(const script_command& c, std::vector<uint8_t>& rec, size_t* dirty) {
-    *dirty = c.op == script_op::polygon ? rec.size()
-             : c.op == script_op::image ? static_cast<size_t>(raster_header_size)
-                                        : small_message_span;
-    auto code = [&rec](int v) { le_put_i16(rec.data(), 0, v); };
-    host_addr vertices = 0;
-    int32_t image = 0; // host value of an image announced by this message
-    switch (c.op) {
-    case script_op::move:
-    case script_op::draw:
-        code(c.op == script_op::move ? 3 : 4);
-        le_put_u16(rec.data(), 4, c.x);
-        le_put_u16(rec.data(), 6, c.y);
-        break;
-    case script_op::lift:
-        code(8);
-        break;
-    case script_op::pen:
-        code(5);
-        le_put_u16(rec.data(), 4, static_cast<uint16_t>(c.number));
-        break;
-    case script_op::linetype:
-        code(7);
-        le_put_u16(rec.data(), 4, static_cast<uint16_t>(c.number));
-        break;
-    case script_op::linetypes:
-        code(36);
-        le_put_i16(rec.data(), 4, static_cast<int>(c.number));
-        break;
-    case script_op::width:
-        code(41);
-        le_put_f64(rec.data(), 4, c.width_inch);
-        break;
-    case script_op::cancel:
-        code(9);
-        break;
-    case script_op::polygon: {
-        const int n = static_cast<int>(c.points.size() / 2);
-        if (n <= 513) { // vertices inline from +12: they fit the record
-            code(33);
-            le_put_i16(rec.data(), 6, static_cast<int>(c.number));
-            le_put_i16(rec.data(), 10, n);
-            for (size_t i = 0; i < c.points.size(); ++i)
-                le_put_u16(rec.data(), 12 + 2 * static_cast<int>(i), c.points[i]);
-        } else { // the vertex array by its host address
-            code(54);
-            le_put_i16(rec.data(), 4, static_cast<int>(c.number));
-            le_put_i16(rec.data(), 6, n);
-            // The vertex array is a host record too: u16 pairs, written little-endian.
-            static std::vector<uint8_t> array;
-            array.resize(2 * c.points.size());
-            for (size_t i = 0; i < c.points.size(); ++i)
-                le_put_u16(array.data(), 2 * static_cast<int>(i), c.points[i]);
-            vertices = host_addr_of(array.data());
-            le_put_u32(rec.data(), 8, vertices);
-        }
-        break;
-    }
-    case script_op::image:
-        code(52); // sent at the next message, which runs the driver's raster step
-        image = raster_rows_announce(c.image, rec.data());
-        break;
-    case script_op::unit:
-        return 0;
-    }
-    session.plot(rec.data());
-    raster_rows_settle(image); // an image announced before this message has been sent
-    if (vertices) host_addr_forget(vertices);
-    return le_i16(rec.data(), 0) == -1 ? 1 : 0;
-}
 
 std::string default_output(const std::string& script) {
     std::filesystem::path p(script);
     p.replace_extension(".prn");
     return p.string();
-}
-
-void end_plot() {
-    auto rec = new_record(2);
-    session.plot(rec.data());
-    raster_rows_settle(0);
 }
 
 // A script image that could not be decoded while it was sent: reported like a bad
@@ -131,7 +41,7 @@ int image_failure(const script_reader& r) {
 
 // Sends end of plot and flushes the job output. Returns 0 when the output is complete.
 int finish_job(std::FILE* out) {
-    end_plot();
+    plot_end();
     bool ok = !session.job_write_failed && std::fflush(out) == 0;
     session.job = nullptr;
     return ok ? 0 : 1;
@@ -159,25 +69,18 @@ int run_plot(const plot_options& o) {
     }
 
     script_reader reader{};
-    // Set-up: identify, load the settings, plot area, area used, line types, job start.
-    if (send_identification(session.plot) != 0 || send_begin_plot() != 0) return 1;
-    // The plot-time dialog: the options' user acts in it (or a person does).
-    auto rec = new_record(46);
-    le_put_u32(rec.data(), 5, 0);
-    if (!session.interactive) arm_dialog_script(dialog);
-    session.plot(rec.data());
-    if (le_i16(rec.data(), 0) == -1) return 1;
-    if (!session.interactive && report_dialog_outcome(dialog) != 0) {
-        end_plot();
-        return 2;
-    }
-    double side_a = le_f64(rec.data(), 9), side_b = le_f64(rec.data(), 17);
-    const double steps = le_f64(rec.data(), 41);
+    // Set-up: identify, load the settings, the plot-time dialog (the options' user acts
+    // in it, or a person does) with the printable area.
+    if (plot_identify_and_load() != 0) return 1;
+    plot_area area{};
+    if (int rc = plot_time_dialog(dialog, &area); rc != 0) return rc;
+    double side_a = area.side_a, side_b = area.side_b;
+    const double steps = area.steps_per_inch;
     if (o.area_length > 0) {
         if (o.area_length > side_a || o.area_width > side_b) {
             std::fprintf(stderr, "kvrac: --area %gx%g is larger than the printable area %gx%g in\n",
                          o.area_length, o.area_width, side_a, side_b);
-            end_plot();
+            plot_end();
             return 2;
         }
         side_a = o.area_length;
@@ -185,7 +88,7 @@ int run_plot(const plot_options& o) {
     }
     if (script_open(reader, o.script, steps) != 0) {
         std::fprintf(stderr, "kvrac: %s\n", reader.error.c_str());
-        end_plot();
+        plot_end();
         return 2;
     }
 
@@ -200,7 +103,7 @@ int run_plot(const plot_options& o) {
             std::fprintf(stderr, "kvrac: cannot write %s: %s\n", tmp_path.c_str(),
                          std::strerror(errno));
             script_close(reader);
-            end_plot();
+            plot_end();
             return 2;
         }
     }
@@ -209,17 +112,7 @@ int run_plot(const plot_options& o) {
     session.job = out;
     session.job_write_failed = false;
 
-    rec = new_record(47);
-    le_put_u32(rec.data(), 5, 0);
-    le_put_f64(rec.data(), 9, side_a);
-    le_put_f64(rec.data(), 17, side_b);
-    session.plot(rec.data());
-    rec = new_record(36);
-    le_put_i16(rec.data(), 4, 8);
-    session.plot(rec.data());
-    rec = new_record(30);
-    session.plot(rec.data());
-    int status = le_i16(rec.data(), 0) == 0 ? 0 : 1;
+    int status = plot_start_job(side_a, side_b);
 
     script_command cmd{};
     // One record, zeroed again before each message over the bytes the previous message
@@ -235,7 +128,7 @@ int run_plot(const plot_options& o) {
             break;
         }
         std::memset(message.data(), 0, dirty);
-        status = send_command(cmd, message, &dirty);
+        status = plot_send(cmd, message, &dirty);
         if (status == 0) status = image_failure(reader);
     }
     script_close(reader);
@@ -260,7 +153,7 @@ int run_plot(const plot_options& o) {
 
 int run_report(const std::string& store) {
     if (host_open(store) != 0) return 1;
-    if (send_identification(session.plot) != 0 || send_begin_plot() != 0) return 1;
+    if (plot_identify_and_load() != 0) return 1;
     session.print_to_stdout = true; // the summary is the command's output
     auto rec = new_record(31);
     session.plot(rec.data());

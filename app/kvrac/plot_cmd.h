@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "kvrac/dialog_options.h"
+#include "settings/dialog_options.h"
 
 struct plot_options {
     std::string script; // script path, "-" = standard input

@@ -5,8 +5,8 @@
 
 #include "host/device_tables.h"
 #include "host/settings.h"
-#include "kvrac/store.h"
-#include "kvrac/text.h"
+#include "settings/store.h"
+#include "system/text.h"
 
 namespace {
 

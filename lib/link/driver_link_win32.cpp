@@ -1,14 +1,14 @@
 // kvrac.exe loads kvrac_f.dll from the folder the program itself was started from, by
 // full path, so no other copy on the search path can stand in for it. The driver finds
 // its own resources by its module name, so the file must keep the name kvrac_f.dll.
-#include "kvrac/driver_link.h"
+#include "link/driver_link.h"
 
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "kvrac/host.h"
+#include "link/session.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 // Files come from users and are not trusted: every length read from the file is
 // checked before it is used, rows are decoded into buffers sized from the header that
 // was checked, and the deflate stream is never asked for more than one row at a time.
-#include "kvrac/png_decode.h"
+#include "images/png_decode.h"
 
 #include <cerrno>
 #include <cstring>

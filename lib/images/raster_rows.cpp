@@ -6,7 +6,7 @@
 // sheet are asked top to bottom, so one open reader serves the whole image in a single
 // pass; columns of a rotated sheet are asked left to right, and each band of columns
 // costs one pass over the file. An interlaced file is read whole for every band.
-#include "kvrac/raster_rows.h"
+#include "images/raster_rows.h"
 
 #include <algorithm>
 #include <cassert>
@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "host/wire.h"
-#include "kvrac/png_image.h"
+#include "images/png_image.h"
 #include "platform/host_address.h"
 #include "raster/raster_image.h"
 

@@ -6,7 +6,7 @@
 
 #include "geometry/hpgl_reader.h"
 
-#include "kvrac_runner.h"
+#include "support/kvrac_runner.h"
 
 namespace {
 

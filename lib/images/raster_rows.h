@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "kvrac/script.h"
+#include "drawing/script.h"
 
 // Bytes of decoded pixels one image keeps at most (unless a single row or column of
 // the band is larger).

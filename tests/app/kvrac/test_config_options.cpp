@@ -7,7 +7,7 @@
 #include <png.h>
 #endif
 
-#include "kvrac_runner.h"
+#include "support/kvrac_runner.h"
 
 namespace {
 

@@ -1,5 +1,7 @@
-// The host side of the driver interface: the service table the driver calls, the
-// message records the host sends, and the configuration sequence.
+// The host side of the driver interface: the service table the driver calls and the
+// message records the host sends. One session per process: the driver keeps
+// process-wide state, so a program that runs several jobs at once runs each in a
+// process of its own.
 #pragma once
 
 #include <cstdint>
@@ -26,8 +28,6 @@ struct host_session {
     std::vector<uint8_t> kept;  // the last record saved while keep_store is set
 };
 
-struct dialog_script;
-
 extern host_session session;
 
 // Builds the service table, calls PLADI and finds the two handlers. Returns 0, or 1
@@ -40,10 +40,3 @@ std::vector<uint8_t> new_record(int code, int size = message_record_size);
 // Sends 49 (identify, as the drawing host) and 50 (French texts) to a handler.
 // Returns 0, or 1 when the driver refused the identification.
 int send_identification(message_handler_fn* handler);
-
-// Sends the configuration sequence (49, 50, 11, 20, 21, 22, 23, 25, 40, 44, 47), each in
-// a fresh record; with reset, message 21 asks for the defaults. With a script, its
-// actions are the user of the installation dialog that message 21 opens (unless a
-// person sees the dialog). Stops at the first failed status. Returns 0 when every
-// status was 0, 2 when the scripted user gave up (reported; nothing is saved), else 1.
-int run_configuration(bool reset, const dialog_script* script = nullptr);

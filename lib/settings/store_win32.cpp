@@ -2,14 +2,14 @@
 // the user's application-data folder. A save writes a fresh file beside the store,
 // flushes it to disk and moves it over the store in one step, so a failed save leaves
 // the old store whole.
-#include "kvrac/store.h"
+#include "settings/store.h"
 
 #include <windows.h>
 
 #include <cstdlib>
 #include <cstring>
 
-#include "kvrac/files.h"
+#include "system/files.h"
 
 std::string store_path(const char* option_value) {
     if (option_value && *option_value) return option_value;

@@ -1,7 +1,7 @@
 // The kvrac program end to end: its commands run as a user runs them.
 #include <gtest/gtest.h>
 
-#include "kvrac_runner.h"
+#include "support/kvrac_runner.h"
 
 namespace {
 

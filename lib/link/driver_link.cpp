@@ -1,7 +1,7 @@
 // The driver is linked in: its entry is an ordinary function of the program.
 #ifndef _WIN32
 
-#include "kvrac/driver_link.h"
+#include "link/driver_link.h"
 
 #include "host/entry.h"
 

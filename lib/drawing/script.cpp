@@ -1,4 +1,4 @@
-#include "kvrac/script.h"
+#include "drawing/script.h"
 
 #include <cerrno>
 #include <charconv>
@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "kvrac/png_image.h"
+#include "images/png_image.h"
 
 namespace {
 

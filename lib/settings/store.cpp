@@ -1,7 +1,7 @@
 // The settings store on POSIX systems (store_win32.cpp is the Windows one).
 #ifndef _WIN32
 
-#include "kvrac/store.h"
+#include "settings/store.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -4,8 +4,8 @@
 // libpng reports a damaged file by a long jump to the point set with setjmp. Only the
 // small functions that call libpng set that point, and they hold nothing but plain
 // locals, so the jump never skips a destructor.
-#include "kvrac/png_image.h"
-#include "kvrac/png_decode.h"
+#include "images/png_image.h"
+#include "images/png_decode.h"
 
 #include <cerrno>
 #include <cstring>

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "kvrac/driver_link.h"
+#include "link/driver_link.h"
 #include "platform/callconv.h"
 
 namespace {

@@ -4,14 +4,14 @@
 // the media list and limits the resolutions), then media, format (which resets the
 // length), length, margin, copies, fill, resolution, red pen; then the options dialog;
 // then the colour dialog (reset, curve, Saturation, Teinte, Gamma); the label last.
-#include "kvrac/dialog_options.h"
+#include "settings/dialog_options.h"
 
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
 
 #include "host/device_tables.h"
-#include "kvrac/text.h"
+#include "system/text.h"
 #include "ui/dialog_templates.h"
 
 const char dialog_options_help[] =

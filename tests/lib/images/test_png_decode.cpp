@@ -12,9 +12,9 @@
 #include <vector>
 #include <zlib.h>
 
-#include "kvrac/png_decode.h"
-#include "kvrac/png_image.h"
-#include "kvrac_runner.h"
+#include "images/png_decode.h"
+#include "images/png_image.h"
+#include "support/kvrac_runner.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Windows forms. A plain rename refuses to replace an existing file, so the
 // replacement goes through MoveFileExA, asked to replace and to write through. A
 // console shows bytes in its own code page, so kvrac's UTF-8 texts need it set.
-#include "kvrac/files.h"
+#include "system/files.h"
 
 #include <windows.h>
 

@@ -15,7 +15,7 @@
 
 #include <string>
 
-#include "kvrac/png_image.h"
+#include "images/png_image.h"
 
 // Opens path, checks the signature and reads every chunk before the image data.
 // Returns 0, or -1 with r.error set. r needs no preparation; close it in every case.

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "host/wire.h"
-#include "kvrac/raster_rows.h"
-#include "kvrac_runner.h"
+#include "images/raster_rows.h"
+#include "support/kvrac_runner.h"
 #include "platform/host_address.h"
 #include "raster/raster_image.h"
 #include "raster/rtl_piece.h"

@@ -1,7 +1,7 @@
 // POSIX forms: rename replaces atomically; standard output is always binary.
 #ifndef _WIN32
 
-#include "kvrac/files.h"
+#include "system/files.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "kvrac/text.h"
+#include "system/text.h"
 
 #include <cstdint>
 

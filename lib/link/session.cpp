@@ -1,18 +1,17 @@
-// Host services for the driver, and the configuration sequence.
+// Host services for the driver.
 //
 // The driver prints French texts in Windows-1252: they reach standard error in UTF-8.
 // Job bytes (device escapes and written bytes) go to the job output in call order.
 // The settings live in the store file (kvrac/store.h).
-#include "kvrac/host.h"
+#include "link/session.h"
 
 #include <cstring>
 
 #include "host/wire.h"
-#include "kvrac/dialog_options.h"
-#include "kvrac/driver_link.h"
-#include "kvrac/store.h"
-#include "kvrac/text.h"
+#include "link/driver_link.h"
 #include "platform/host_address.h"
+#include "settings/store.h"
+#include "system/text.h"
 
 host_session session;
 
@@ -102,30 +101,5 @@ int send_identification(message_handler_fn* handler) {
     rec = new_record(50);
     std::memcpy(rec.data() + 8, "FRE", 3);
     handler(rec.data());
-    return 0;
-}
-
-int run_configuration(bool reset, const dialog_script* script) {
-    const bool scripted = script && !session.interactive;
-    if (send_identification(session.config) != 0) return 1;
-    std::vector<uint8_t> rec;
-
-    const int codes[] = {11, 20, 21, 22, 23, 25, 40, 44, 47};
-    for (int code : codes) {
-        rec = new_record(code);
-        if (code == 11) {
-            le_put_i16(rec.data(), 4, 3);
-            le_put_u32(rec.data(), 11, 0);
-        }
-        if (code == 21) le_put_i16(rec.data(), 6, reset ? 1 : 0);
-        if (code == 21 && scripted) arm_dialog_script(*script);
-        session.config(rec.data());
-        if (le_i16(rec.data(), 0) != 0) {
-            if (code == 47 && !session.save_error.empty())
-                std::fprintf(stderr, "kvrac: %s\n", session.save_error.c_str());
-            return 1;
-        }
-        if (code == 21 && scripted && report_dialog_outcome(*script) != 0) return 2;
-    }
     return 0;
 }

@@ -1,0 +1,128 @@
+// The plot sequence, message by message (see link/plot_sequence.h for the steps).
+#include "link/plot_sequence.h"
+
+#include <cstring>
+
+#include "drawing/script.h"
+#include "host/wire.h"
+#include "images/raster_rows.h"
+#include "link/session.h"
+#include "platform/host_address.h"
+#include "raster/raster_image.h"
+#include "settings/dialog_options.h"
+
+int plot_identify_and_load() {
+    if (send_identification(session.plot) != 0) return 1;
+    auto rec = new_record(29);
+    le_put_i16(rec.data(), 4, 3); // host version 3
+    le_put_u32(rec.data(), 11, 0);
+    session.plot(rec.data());
+    return le_i16(rec.data(), 0) == 0 ? 0 : 1;
+}
+
+int plot_time_dialog(const dialog_script& script, plot_area* area) {
+    auto rec = new_record(46);
+    le_put_u32(rec.data(), 5, 0);
+    if (!session.interactive) arm_dialog_script(script);
+    session.plot(rec.data());
+    if (le_i16(rec.data(), 0) == -1) return 1;
+    if (!session.interactive && report_dialog_outcome(script) != 0) {
+        plot_end();
+        return 2;
+    }
+    area->side_a = le_f64(rec.data(), 9);
+    area->side_b = le_f64(rec.data(), 17);
+    area->steps_per_inch = le_f64(rec.data(), 41);
+    return 0;
+}
+
+int plot_start_job(double side_a, double side_b) {
+    auto rec = new_record(47);
+    le_put_u32(rec.data(), 5, 0);
+    le_put_f64(rec.data(), 9, side_a);
+    le_put_f64(rec.data(), 17, side_b);
+    session.plot(rec.data());
+    rec = new_record(36);
+    le_put_i16(rec.data(), 4, 8);
+    session.plot(rec.data());
+    rec = new_record(30);
+    session.plot(rec.data());
+    return le_i16(rec.data(), 0) == 0 ? 0 : 1;
+}
+
+int plot_send(const script_command& c, std::vector<uint8_t>& rec, size_t* dirty) {
+    *dirty = c.op == script_op::polygon ? rec.size()
+             : c.op == script_op::image ? static_cast<size_t>(raster_header_size)
+                                        : plot_small_message_span;
+    auto code = [&rec](int v) { le_put_i16(rec.data(), 0, v); };
+    host_addr vertices = 0;
+    int32_t image = 0; // host value of an image announced by this message
+    switch (c.op) {
+    case script_op::move:
+    case script_op::draw:
+        code(c.op == script_op::move ? 3 : 4);
+        le_put_u16(rec.data(), 4, c.x);
+        le_put_u16(rec.data(), 6, c.y);
+        break;
+    case script_op::lift:
+        code(8);
+        break;
+    case script_op::pen:
+        code(5);
+        le_put_u16(rec.data(), 4, static_cast<uint16_t>(c.number));
+        break;
+    case script_op::linetype:
+        code(7);
+        le_put_u16(rec.data(), 4, static_cast<uint16_t>(c.number));
+        break;
+    case script_op::linetypes:
+        code(36);
+        le_put_i16(rec.data(), 4, static_cast<int>(c.number));
+        break;
+    case script_op::width:
+        code(41);
+        le_put_f64(rec.data(), 4, c.width_inch);
+        break;
+    case script_op::cancel:
+        code(9);
+        break;
+    case script_op::polygon: {
+        const int n = static_cast<int>(c.points.size() / 2);
+        if (n <= 513) { // vertices inline from +12: they fit the record
+            code(33);
+            le_put_i16(rec.data(), 6, static_cast<int>(c.number));
+            le_put_i16(rec.data(), 10, n);
+            for (size_t i = 0; i < c.points.size(); ++i)
+                le_put_u16(rec.data(), 12 + 2 * static_cast<int>(i), c.points[i]);
+        } else { // the vertex array by its host address
+            code(54);
+            le_put_i16(rec.data(), 4, static_cast<int>(c.number));
+            le_put_i16(rec.data(), 6, n);
+            // The vertex array is a host record too: u16 pairs, written little-endian.
+            static std::vector<uint8_t> array;
+            array.resize(2 * c.points.size());
+            for (size_t i = 0; i < c.points.size(); ++i)
+                le_put_u16(array.data(), 2 * static_cast<int>(i), c.points[i]);
+            vertices = host_addr_of(array.data());
+            le_put_u32(rec.data(), 8, vertices);
+        }
+        break;
+    }
+    case script_op::image:
+        code(52); // sent at the next message, which runs the driver's raster step
+        image = raster_rows_announce(c.image, rec.data());
+        break;
+    case script_op::unit:
+        return 0;
+    }
+    session.plot(rec.data());
+    raster_rows_settle(image); // an image announced before this message has been sent
+    if (vertices) host_addr_forget(vertices);
+    return le_i16(rec.data(), 0) == -1 ? 1 : 0;
+}
+
+void plot_end() {
+    auto rec = new_record(2);
+    session.plot(rec.data());
+    raster_rows_settle(0);
+}
