@@ -1,6 +1,7 @@
 // Command-line front end: parses the command and its options, then runs it.
 #include "kvrac/commands.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -38,6 +39,7 @@ const char program_help[] =
     "  --settings PATH   settings store (default: $KVRAC_SETTINGS, else\n"
     "                    ${XDG_CONFIG_HOME:-$HOME/.config}/kvrac/settings.bin)\n"
     "  -h, --help        help for the command\n"
+    "  -V, --version     print kvrac's version\n"
     "\n"
     "Exit status: 0 done, 1 the driver answered a failure, 2 bad usage.\n";
 
@@ -131,6 +133,7 @@ struct command_line {
     std::vector<std::string> args;     // operands after the command
     const char* settings;              // --settings value, or null
     bool help;                         // -h / --help given
+    bool version;                      // -V / --version given
     bool reset;                        // config --reset
     std::string output;                // plot -o
     std::string area;                  // plot --area
@@ -139,9 +142,63 @@ struct command_line {
     std::string png;                   // curve --png
 };
 
+// The command being parsed, for the help hint after a usage error ("" = none yet).
+std::string hint_command;
+
+// Where to read about a usage error: the command's help once the command is known.
+void help_hint() {
+    if (hint_command.empty())
+        std::fprintf(stderr, "Try 'kvrac --help'.\n");
+    else
+        std::fprintf(stderr, "Try 'kvrac help %s'.\n", hint_command.c_str());
+}
+
 int usage_error(const char* what, const std::string& detail) {
-    std::fprintf(stderr, "kvrac: %s%s\nTry 'kvrac --help'.\n", what, detail.c_str());
+    std::fprintf(stderr, "kvrac: %s%s\n", what, detail.c_str());
+    help_hint();
     return 2;
+}
+
+// The number of single-letter edits (insert, delete, change, or swap of neighbours)
+// that turn a into b.
+size_t edit_distance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        for (size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                                d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
+// An unknown option, with the nearest option the command takes when one is close
+// (a typing slip: at most two edits, and fewer than half the word).
+int unknown_option(const std::string& option, const std::string& command) {
+    std::vector<std::string> known = {"--settings", "--help", "--version"};
+    if (command == "config") known.insert(known.end(), {"--reset", "--interactive"});
+    if (command == "plot") known.insert(known.end(), {"--output", "--area", "--interactive"});
+    if (command == "curve") known.push_back("--png");
+    if (command == "config" || command == "plot")
+        for (int i = 0; dialog_option_name(i); ++i)
+            if (command == "plot" || std::strcmp(dialog_option_name(i), "--label") != 0)
+                known.push_back(dialog_option_name(i));
+    const std::string name = option.substr(0, option.find('='));
+    std::string best;
+    size_t best_distance = 3;
+    for (const std::string& k : known) {
+        size_t d = edit_distance(name, k);
+        if (d < best_distance && 2 * d < k.size() - 2) {
+            best = k;
+            best_distance = d;
+        }
+    }
+    if (best.empty()) return usage_error("unknown option ", option);
+    return usage_error("unknown option ", option + " (did you mean " + best + "?)");
 }
 
 const char* help_of(const std::string& command) {
@@ -158,11 +215,14 @@ const char* help_of(const std::string& command) {
 
 // Parses argv into cmd. Returns 0, or 2 after reporting a usage error.
 int parse(int argc, char** argv, command_line& cmd) {
-    cmd = {"", {}, nullptr, false, false, "", "", false, {}, ""};
+    cmd = {"", {}, nullptr, false, false, false, "", "", false, {}, ""};
+    hint_command.clear();
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "-h" || a == "--help") {
             cmd.help = true;
+        } else if (a == "-V" || a == "--version") {
+            cmd.version = true;
         } else if (a == "--settings" || a.rfind("--settings=", 0) == 0) {
             if (a == "--settings") {
                 if (i + 1 >= argc) return usage_error("--settings needs a path", "");
@@ -185,12 +245,16 @@ int parse(int argc, char** argv, command_line& cmd) {
             cmd.png = argv[++i];
         } else if ((cmd.command == "config" || cmd.command == "plot") && a.rfind("--", 0) == 0) {
             int taken = take_dialog_option(argc, argv, i, cmd.dialog);
-            if (taken == 2) return 2;
-            if (taken == 0) return usage_error("unknown option ", a);
+            if (taken == 2) {
+                help_hint();
+                return 2;
+            }
+            if (taken == 0) return unknown_option(a, cmd.command);
         } else if (a.size() > 1 && a[0] == '-') {
-            return usage_error("unknown option ", a);
+            return unknown_option(a, cmd.command);
         } else if (cmd.command.empty()) {
             cmd.command = a;
+            if (help_of(a)) hint_command = a;
         } else {
             cmd.args.push_back(a);
         }
@@ -198,10 +262,27 @@ int parse(int argc, char** argv, command_line& cmd) {
     return 0;
 }
 
+// A store that a save would have to refuse (a file of another size, a folder) stops
+// the command before the driver is asked anything. Returns 0, or 2 after saying why.
+int check_store(const std::string& store) {
+    std::string why;
+    if (store_check_writable(store, 40, &why) == 0) return 0;
+    std::fprintf(stderr, "kvrac: %s\n", why.c_str());
+    return 2;
+}
+
+// Builds the dialog's script; a refused value gets the command's help hint.
+int dialog_script_of(const command_line& cmd, bool plot_time, dialog_script& dialog) {
+    if (build_dialog_script(cmd.dialog, plot_time, dialog) == 0) return 0;
+    help_hint();
+    return 2;
+}
+
 int run_config(const command_line& cmd) {
     if (!cmd.args.empty()) return usage_error("config takes no operand: ", cmd.args[0]);
     dialog_script dialog;
-    if (build_dialog_script(cmd.dialog, false, dialog) != 0) return 2;
+    if (dialog_script_of(cmd, false, dialog) != 0) return 2;
+    if (check_store(store_path(cmd.settings)) != 0) return 2;
     if (host_open(store_path(cmd.settings)) != 0) return 1;
     return run_configuration(cmd.reset, &dialog);
 }
@@ -220,6 +301,9 @@ int plot_command(const command_line& cmd) {
     }
     if (o.script == "-" && o.output.empty())
         return usage_error("a script read from standard input needs -o", "");
+    dialog_script dialog;
+    if (dialog_script_of(cmd, true, dialog) != 0) return 2;
+    if (check_store(o.store) != 0) return 2;
     return run_plot(o);
 }
 
@@ -229,6 +313,10 @@ int kvrac_main(int argc, char** argv) {
     console_utf8();
     command_line cmd;
     if (int rc = parse(argc, argv, cmd)) return rc;
+    if (cmd.version) {
+        std::printf("kvrac %s\n", KVRAC_VERSION);
+        return 0;
+    }
     session.interactive = cmd.interactive;
     if (cmd.interactive && !cmd.dialog.empty())
         return usage_error("dialog options act on the headless dialog, not with ",

@@ -1,12 +1,14 @@
 // Plotting a script: the host's plot sequence around the script's commands.
 //
 // The job file receives, in call order, the texts the driver sends to the device and
-// the bytes it writes. It is written under a temporary name and renamed when the plot
-// succeeded, so a failed or refused plot never leaves a partial job under the asked
-// name.
+// the bytes it writes. A job file is written under a unique temporary name beside it
+// and moved into place when the plot succeeded, so a failed, refused or interrupted
+// plot never leaves a partial job under the asked name; a device, a FIFO or standard
+// output takes the bytes as they come (see system/files.h).
 #include "kvrac/plot_cmd.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -39,12 +41,55 @@ int image_failure(const script_reader& r) {
     return 2;
 }
 
-// Sends end of plot and flushes the job output. Returns 0 when the output is complete.
-int finish_job(std::FILE* out) {
-    plot_end();
-    bool ok = !session.job_write_failed && std::fflush(out) == 0;
-    session.job = nullptr;
-    return ok ? 0 : 1;
+// What the script drew, and how much of it lay beyond the plot area (which the
+// printer clips).
+struct drawing_tally {
+    long drawn;       // draw, polygon and image commands
+    long outside;     // commands with a point beyond the plot area
+    uint16_t limit_x; // the plot area's far corner, plotter units
+    uint16_t limit_y;
+    uint16_t far_x, far_y; // the farthest point reached beyond the area
+};
+
+void tally_point(drawing_tally& t, uint16_t x, uint16_t y, bool* beyond) {
+    if (x <= t.limit_x && y <= t.limit_y) return;
+    *beyond = true;
+    if (x > t.far_x) t.far_x = x;
+    if (y > t.far_y) t.far_y = y;
+}
+
+void tally(drawing_tally& t, const script_command& c) {
+    bool beyond = false;
+    switch (c.op) {
+    case script_op::move:
+    case script_op::draw:
+        tally_point(t, c.x, c.y, &beyond);
+        break;
+    case script_op::polygon:
+        for (size_t i = 0; i + 1 < c.points.size(); i += 2)
+            tally_point(t, c.points[i], c.points[i + 1], &beyond);
+        break;
+    case script_op::image:
+        tally_point(t, c.image.x1, c.image.y1, &beyond);
+        tally_point(t, c.image.x2, c.image.y2, &beyond);
+        break;
+    default:
+        return;
+    }
+    if (c.op != script_op::move) ++t.drawn;
+    if (beyond) ++t.outside;
+}
+
+// Says how much of the drawing lay beyond the plot area, if any.
+void warn_clipped(const drawing_tally& t, const std::string& script, double steps) {
+    if (t.outside == 0) return;
+    const double far_x = std::fmax(t.far_x, t.limit_x) / steps;
+    const double far_y = std::fmax(t.far_y, t.limit_y) / steps;
+    std::fprintf(stderr,
+                 "kvrac: warning: %s: %ld command%s reach%s beyond the %.4gx%.4g in plot area "
+                 "(as far as %.4gx%.4g in); the printer clips what lies outside\n",
+                 script.c_str(), t.outside, t.outside == 1 ? "" : "s", t.outside == 1 ? "es" : "",
+                 t.limit_x / steps, t.limit_y / steps, far_x, far_y);
 }
 
 } // namespace
@@ -61,9 +106,11 @@ int run_plot(const plot_options& o) {
     }
     const std::string out_path = o.output.empty() ? default_output(o.script) : o.output;
     const bool to_stdout = out_path == "-";
+    std::error_code out_error, script_error; // a name that cannot be resolved is no script
     if (!to_stdout && o.script != "-" &&
-        std::filesystem::weakly_canonical(out_path) ==
-            std::filesystem::weakly_canonical(o.script)) {
+        std::filesystem::weakly_canonical(out_path, out_error) ==
+            std::filesystem::weakly_canonical(o.script, script_error) &&
+        !out_error && !script_error) {
         std::fprintf(stderr, "kvrac: the job would overwrite the script %s\n", o.script.c_str());
         return 2;
     }
@@ -83,6 +130,13 @@ int run_plot(const plot_options& o) {
             plot_end();
             return 2;
         }
+        if (o.area_length * steps < 1 || o.area_width * steps < 1) {
+            std::fprintf(stderr,
+                         "kvrac: --area %gx%g is smaller than one plotter unit (1/%g in) a side\n",
+                         o.area_length, o.area_width, steps);
+            plot_end();
+            return 2;
+        }
         side_a = o.area_length;
         side_b = o.area_width;
     }
@@ -92,28 +146,32 @@ int run_plot(const plot_options& o) {
         return 2;
     }
 
-    std::string tmp_path;
-    std::FILE* out = stdout;
+    output_file out{nullptr, "", "", "", -1};
+    std::string why;
     if (to_stdout) {
         stdout_binary();
-    } else {
-        tmp_path = out_path + ".tmp";
-        out = std::fopen(tmp_path.c_str(), "wb");
-        if (!out) {
-            std::fprintf(stderr, "kvrac: cannot write %s: %s\n", tmp_path.c_str(),
-                         std::strerror(errno));
-            script_close(reader);
-            plot_end();
-            return 2;
-        }
+        out.stream = stdout;
+        out.name = "standard output";
+    } else if (output_open(out_path, out, &why) != 0) {
+        std::fprintf(stderr, "kvrac: %s\n", why.c_str());
+        script_close(reader);
+        plot_end();
+        return 2;
     }
     static char out_buffer[1 << 20];
-    std::setvbuf(out, out_buffer, _IOFBF, sizeof out_buffer);
-    session.job = out;
+    std::setvbuf(out.stream, out_buffer, _IOFBF, sizeof out_buffer);
+    session.job = out.stream;
     session.job_write_failed = false;
+    session.job_errno = 0;
 
     int status = plot_start_job(side_a, side_b);
 
+    drawing_tally drawing{0,
+                          0,
+                          static_cast<uint16_t>(std::fmin(65535, std::floor(side_a * steps + 0.5))),
+                          static_cast<uint16_t>(std::fmin(65535, std::floor(side_b * steps + 0.5))),
+                          0,
+                          0};
     script_command cmd{};
     // One record, zeroed again before each message over the bytes the previous message
     // could have touched, so every message meets a fresh zeroed record.
@@ -127,31 +185,61 @@ int run_plot(const plot_options& o) {
             status = 2;
             break;
         }
+        tally(drawing, cmd);
         std::memset(message.data(), 0, dirty);
         status = plot_send(cmd, message, &dirty);
+        if (cmd.op == script_op::cancel) {
+            std::fprintf(stderr,
+                         "kvrac: %s:%ld: the plot was cancelled by its 'cancel' line; "
+                         "no job written\n",
+                         reader.name.c_str(), reader.line_number);
+            status = 1;
+        }
         if (status == 0) status = image_failure(reader);
     }
     script_close(reader);
-    const int written = finish_job(out);
+    plot_end();
+    session.job = nullptr;
     if (status == 0) status = image_failure(reader);
-    if (written != 0 && status == 0) {
-        std::fprintf(stderr, "kvrac: cannot write the job to %s: %s\n",
-                     to_stdout ? "standard output" : tmp_path.c_str(), std::strerror(errno));
+    if (status == 0 && session.job_write_failed) {
+        std::fprintf(stderr, "kvrac: cannot write %s: %s\n", out.name.c_str(),
+                     std::strerror(session.job_errno));
         status = 1;
     }
-    if (to_stdout) return status;
-    bool closed = std::fclose(out) == 0;
-    std::string why = closed ? "" : std::strerror(errno);
-    if (status == 0 && closed && file_replace(tmp_path, out_path, &why) == 0) return 0;
-    if (status == 0) {
-        std::fprintf(stderr, "kvrac: cannot write %s: %s\n", out_path.c_str(), why.c_str());
-        status = 1;
+    if (status == 0 && drawing.drawn == 0) {
+        std::fprintf(stderr,
+                     "kvrac: warning: %s draws nothing (no draw, polygon or image line)%s\n",
+                     reader.name.c_str(), to_stdout || out.temp.empty() ? "" : ": no job written");
+        if (to_stdout) return 0;
+        output_discard(out);
+        return 0;
     }
-    std::remove(tmp_path.c_str());
-    return status;
+    if (status == 0) warn_clipped(drawing, reader.name, steps);
+    if (to_stdout) {
+        if (status == 0 && std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "kvrac: cannot write standard output: %s\n", std::strerror(errno));
+            status = 1;
+        }
+        return status;
+    }
+    if (status != 0) {
+        output_discard(out);
+        return status;
+    }
+    if (output_commit(out, &why) != 0) {
+        std::fprintf(stderr, "kvrac: %s\n", why.c_str());
+        return 1;
+    }
+    return 0;
 }
 
 int run_report(const std::string& store) {
+    uint8_t stored[40];
+    if (store_load(store, stored, 40) != 0) {
+        std::fprintf(stderr, "kvrac: no settings stored in %s (run 'kvrac config')\n",
+                     store.c_str());
+        return 1;
+    }
     if (host_open(store) != 0) return 1;
     if (plot_identify_and_load() != 0) return 1;
     session.print_to_stdout = true; // the summary is the command's output

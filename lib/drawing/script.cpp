@@ -6,16 +6,49 @@
 #include <cstring>
 #include <filesystem>
 #include <string_view>
+#include <utility>
 
 #include "images/png_image.h"
+#include "system/text.h"
 
 namespace {
 
 constexpr size_t block_size = 1 << 20;
 
+// Reports a bad line. Bytes of the line quoted in `what` that a terminal would act on
+// are shown escaped.
 int fail(script_reader& r, const std::string& what) {
-    r.error = r.name + ":" + std::to_string(r.line_number) + ": " + what;
+    r.error = printable_text(r.name + ":" + std::to_string(r.line_number) + ": " + what);
     return 2;
+}
+
+// The end of the line that starts at `start`, with `avail` bytes in the block: a line
+// feed, a carriage return, or both together. Sets *skip to the bytes of the line end;
+// returns null when the block holds no line end. The reader scans first for the line
+// end its file has used so far (a line feed, unless carriage returns alone were met),
+// then for the other one only up to there, so each byte is looked at about once
+// whichever ends the lines.
+const char* line_end(script_reader& r, const char* start, size_t avail, size_t* skip) {
+    const char usual = r.cr_lines ? '\r' : '\n';
+    const char* first = static_cast<const char*>(std::memchr(start, usual, avail));
+    const size_t before = first ? static_cast<size_t>(first - start) : avail;
+    const char* other = static_cast<const char*>(std::memchr(start, usual ^ ('\r' ^ '\n'), before));
+    const char* end = other ? other : first;
+    *skip = 1;
+    if (!end) return nullptr;
+    if (*end == '\n') {
+        r.cr_lines = false;
+        return end;
+    }
+    const char* after = end + 1;
+    if (after == start + avail) {
+        r.skip_lf = true; // the next block may begin with this line end's line feed
+    } else if (*after == '\n') {
+        *skip = 2;
+    } else {
+        r.cr_lines = true;
+    }
+    return end;
 }
 
 // Reads the next line (without its end) into *line. Returns false at the end of file.
@@ -23,12 +56,17 @@ int fail(script_reader& r, const std::string& what) {
 bool next_line(script_reader& r, std::string_view* line) {
     r.carry.clear();
     for (;;) {
+        if (r.skip_lf && r.begin < r.end) {
+            if (r.block[r.begin] == '\n') ++r.begin;
+            r.skip_lf = false;
+        }
         if (r.begin < r.end) {
             const char* start = r.block.data() + r.begin;
-            const char* nl = static_cast<const char*>(std::memchr(start, '\n', r.end - r.begin));
+            size_t skip = 1;
+            const char* nl = line_end(r, start, r.end - r.begin, &skip);
             if (nl) {
                 size_t n = static_cast<size_t>(nl - start);
-                r.begin += n + 1;
+                r.begin += n + skip;
                 if (r.carry.empty()) {
                     *line = std::string_view(start, n);
                 } else {
@@ -48,6 +86,10 @@ bool next_line(script_reader& r, std::string_view* line) {
         size_t got = std::fread(r.block.data(), 1, r.block.size(), r.file);
         r.begin = 0;
         r.end = got;
+        // A UTF-8 byte-order mark that some editors put at the start of a text.
+        if (r.first_block && got >= 3 && std::memcmp(r.block.data(), "\xEF\xBB\xBF", 3) == 0)
+            r.begin = 3;
+        r.first_block = false;
         if (got < r.block.size()) {
             r.eof = true;
             if (std::ferror(r.file)) {
@@ -134,6 +176,9 @@ int parse_image(script_reader& r, std::string_view rest, script_image* img) {
         if (w.empty()) return fail(r, "image needs X1 Y1 X2 Y2 and a PNG file");
         if (parse_coordinate(r, w, c)) return 2;
     }
+    // The same rectangle whichever two opposite corners name it.
+    if (img->x1 > img->x2) std::swap(img->x1, img->x2);
+    if (img->y1 > img->y2) std::swap(img->y1, img->y2);
     while (!rest.empty() && (rest[0] == ' ' || rest[0] == '\t')) rest.remove_prefix(1);
     std::string_view path;
     if (!rest.empty() && rest[0] == '"') {
@@ -228,6 +273,9 @@ int script_open(script_reader& r, const std::string& path, double steps_per_inch
     r.block.assign(block_size, 0);
     r.begin = r.end = 0;
     r.eof = false;
+    r.first_block = true;
+    r.cr_lines = false;
+    r.skip_lf = false;
     r.unit = script_unit::plu;
     r.steps_per_inch = steps_per_inch;
     r.error.clear();
@@ -250,6 +298,15 @@ int script_next(script_reader& r, script_command& cmd) {
         if (!next_line(r, &line)) return r.error.empty() ? 0 : 2;
         ++r.line_number;
         if (quick_vector(r, line, cmd)) return 1;
+        if (r.line_number == 1 && line.substr(0, 4) == "\x89PNG") {
+            const std::string name = r.name == "-" ? "FILE.png" : r.name;
+            r.error =
+                printable_text(r.name +
+                               " is a PNG image, not a plot script: place it on the sheet from a "
+                               "script with a line 'image X1 Y1 X2 Y2 " +
+                               name + "' (its corners) and plot that script");
+            return 2;
+        }
         if (const void* hash = std::memchr(line.data(), '#', line.size()))
             line =
                 line.substr(0, static_cast<size_t>(static_cast<const char*>(hash) - line.data()));
@@ -301,11 +358,19 @@ int script_next(script_reader& r, script_command& cmd) {
             if (parse_integer(r, args[0], -32768, 32767, &cmd.number)) return 2;
             return 1;
         case script_op::width: {
+            // A width in its own unit (0.35mm, 0.02in), else in the script's unit when
+            // that is mm or in; plotter units are too coarse for pens, so a bare width
+            // under `unit plu` is in inches.
             std::string_view w = args[0];
-            bool mm = w.size() > 2 && w.substr(w.size() - 2) == "mm";
-            if (mm) w.remove_suffix(2);
+            bool mm = r.unit == script_unit::mm;
+            if (w.size() > 2 &&
+                (w.substr(w.size() - 2) == "mm" || w.substr(w.size() - 2) == "in")) {
+                mm = w.substr(w.size() - 2) == "mm";
+                w.remove_suffix(2);
+            }
             if (!parse_double(w, &cmd.width_inch))
-                return fail(r, "not a width: '" + std::string(args[0]) + "'");
+                return fail(r, "not a width: '" + std::string(args[0]) +
+                                   "' (a number, in mm or in: 0.35mm, 0.02in)");
             if (mm) cmd.width_inch /= 25.4;
             return 1;
         }

@@ -1,4 +1,5 @@
-// Plot scripts: plain text, one command a line, read as a stream.
+// Plot scripts: plain text, one command a line, read as a stream. Lines may end in a
+// line feed, a carriage return or both; a UTF-8 byte-order mark at the start is skipped.
 //
 // A script may have millions of lines; it is read in large blocks and each line is
 // parsed in place, so memory stays flat whatever the script's length (one line, and
@@ -18,7 +19,7 @@ enum class script_op {
     pen,       // pen N
     linetype,  // linetype N
     linetypes, // linetypes N
-    width,     // width W[mm]
+    width,     // width W[mm|in]
     polygon,   // polygon PEN X1 Y1 X2 Y2 ...
     cancel,    // cancel
     image,     // image X1 Y1 X2 Y2 PATH [transparent] [color N]
@@ -55,6 +56,9 @@ struct script_reader {
     std::vector<char> block; // read buffer
     size_t begin, end;       // unread bytes of block
     bool eof;                // the file is exhausted
+    bool first_block;        // the next read is the file's first (which may hold a BOM)
+    bool cr_lines;           // lines end in a carriage return alone
+    bool skip_lf;            // the last line ended the block with a carriage return
     std::string carry;       // a line split across blocks
     script_unit unit;        // unit of later coordinates
     double steps_per_inch;   // plotter units per inch, for mm and in

@@ -5,6 +5,7 @@
 // The settings live in the store file (kvrac/store.h).
 #include "link/session.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "host/wire.h"
@@ -26,7 +27,10 @@ void KVRAC_CDECL service_print(const char* text) {
 
 bool job_put(const void* bytes, size_t count) {
     if (!session.job || count == 0) return true;
-    if (std::fwrite(bytes, 1, count, session.job) != count) session.job_write_failed = true;
+    if (!session.job_write_failed && std::fwrite(bytes, 1, count, session.job) != count) {
+        session.job_write_failed = true;
+        session.job_errno = errno;
+    }
     return !session.job_write_failed;
 }
 

@@ -21,6 +21,7 @@ struct host_session {
     std::string store;          // settings store path
     std::FILE* job;             // job output; null = bytes are discarded
     bool job_write_failed;      // a write to the job output failed
+    int job_errno;              // the system's error code of that failed write
     std::string save_error;     // why the last save failed, for the user
     bool print_to_stdout;       // driver texts go to standard output (reports)
     bool interactive;           // the driver's dialogs are shown to a person (Windows only)

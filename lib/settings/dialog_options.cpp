@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <iterator>
 
 #include "host/device_tables.h"
 #include "system/text.h"
@@ -64,8 +65,7 @@ constexpr option_def option_defs[] = {
 };
 
 int bad_value(const dialog_option& o, const char* takes) {
-    std::fprintf(stderr, "kvrac: %s takes %s, not '%s'\nTry 'kvrac help COMMAND'.\n",
-                 o.name.c_str(), takes, o.value.c_str());
+    std::fprintf(stderr, "kvrac: %s takes %s, not '%s'\n", o.name.c_str(), takes, o.value.c_str());
     return 2;
 }
 
@@ -167,7 +167,7 @@ int one_of(const dialog_option& o, std::initializer_list<const char*> words, int
            const char* takes) {
     index = 0;
     for (const char* w : words) {
-        if (o.value == w) return 0;
+        if (same_ascii_fold(o.value, w)) return 0;
         ++index;
     }
     return bad_value(o, takes);
@@ -210,16 +210,23 @@ int main_controls(const std::vector<dialog_option>& options, script_writer& w) {
         w.asked_by = o->name + " " + o->value;
         w.row(idc_format_list, v - 1);
     }
+    // The copy count is checked here against the dialog's own range, so that every
+    // count outside it gets the same reason (the dialog itself would refuse 0 with its
+    // warning but 100 as too long for its two-digit field). The others are left to the
+    // dialog, whose limits depend on the format.
     const struct {
         const char* name;
         int field;
         int low;
-    } numbers[] = {
-        {"--length", idc_length, 1}, {"--margin", idc_margin, 0}, {"--copies", idc_copies, 0}};
+        int high; // 0 = no limit here
+        const char* takes;
+    } numbers[] = {{"--length", idc_length, 1, 0, "a whole number from 1"},
+                   {"--margin", idc_margin, 0, 0, "a whole number"},
+                   {"--copies", idc_copies, 1, 99, "a whole number 1..99"}};
     for (const auto& n : numbers) {
         if (const dialog_option* o = last(options, n.name)) {
-            if (!parse_count(o->value, v) || v < n.low)
-                return bad_value(*o, n.low ? "a whole number from 1" : "a whole number");
+            if (!parse_count(o->value, v) || v < n.low || (n.high && v > n.high))
+                return bad_value(*o, n.takes);
             w.asked_by = o->name + " " + o->value;
             w.type(n.field, std::to_string(v));
         }
@@ -258,7 +265,7 @@ int finisher_controls(const std::vector<dialog_option>& options, script_writer& 
     w.asked_by = "the finisher options";
     w.click(idc_options);
     if (program) {
-        if (program->value == "manual") {
+        if (same_ascii_fold(program->value, "manual")) {
             v = 0;
         } else if (!parse_count(program->value, v) || v < 1 || v >= program_rows) {
             return bad_value(*program, "manual or a programme 1..20");
@@ -272,9 +279,9 @@ int finisher_controls(const std::vector<dialog_option>& options, script_writer& 
         w.row(idc_fmargin_list, v);
     }
     if (bin) {
-        if (bin->value == "any") {
+        if (same_ascii_fold(bin->value, "any")) {
             v = 0;
-        } else if (bin->value == "fanfold") {
+        } else if (same_ascii_fold(bin->value, "fanfold")) {
             v = 1;
         } else if (parse_count(bin->value, v) && v >= 1 && v + 1 < bin_rows) {
             v += 1;
@@ -375,6 +382,10 @@ std::string refusal_text(const dialog_outcome& o) {
 
 } // namespace
 
+const char* dialog_option_name(int i) {
+    return i >= 0 && i < static_cast<int>(std::size(option_defs)) ? option_defs[i].name : nullptr;
+}
+
 int take_dialog_option(int argc, char** argv, int& i, std::vector<dialog_option>& options) {
     const std::string a = argv[i];
     for (const option_def& s : option_defs) {
@@ -386,7 +397,7 @@ int take_dialog_option(int argc, char** argv, int& i, std::vector<dialog_option>
         if (!s.takes_value) continue;
         if (a == name) {
             if (i + 1 >= argc) {
-                std::fprintf(stderr, "kvrac: %s needs a value\nTry 'kvrac --help'.\n", s.name);
+                std::fprintf(stderr, "kvrac: %s needs a value\n", s.name);
                 return 2;
             }
             options.push_back({name, argv[++i]});

@@ -25,15 +25,20 @@ struct dialog_script {
     std::deque<std::string> texts;     // texts typed by the actions (stable addresses)
 };
 
+// The name of dialog option i ("--media"), or null past the last one.
+const char* dialog_option_name(int i);
+
 // When argv[i] is a dialog option, appends it (value from "--name=value" or from the
 // next argument, which may begin with '-') and moves i past it: returns 1. Returns 0
-// when argv[i] is no dialog option, 2 after reporting a missing value.
+// when argv[i] is no dialog option, 2 after reporting a missing value (the caller
+// says where to find help).
 int take_dialog_option(int argc, char** argv, int& i, std::vector<dialog_option>& options);
 
 // Builds the actions for the installation dialog (plot_time false: ends with OK) or the
 // plot-time dialog (ends with OK when an option other than --label is given, else with
-// "Annuler"). The last of repeated options counts. Returns 0, or 2 after reporting a
-// value the options do not take.
+// "Annuler"). The last of repeated options counts. Option words (solid, yes, manual,
+// ...) are taken in any letter case. Returns 0, or 2 after reporting a value the
+// options do not take (the caller says where to find help).
 int build_dialog_script(const std::vector<dialog_option>& options, bool plot_time,
                         dialog_script& script);
 

@@ -12,9 +12,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-std::string store_path(const char* option_value) {
-    if (option_value && *option_value) return option_value;
-    if (const char* env = std::getenv("KVRAC_SETTINGS"); env && *env) return env;
+#include "system/files.h"
+
+namespace {
+
+// ${XDG_CONFIG_HOME:-$HOME/.config}/kvrac/settings.bin: the one store whose folder a
+// save may create.
+std::string default_store_path() {
     std::filesystem::path base;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
         base = xdg;
@@ -23,6 +27,14 @@ std::string store_path(const char* option_value) {
     else
         base = ".";
     return (base / "kvrac" / "settings.bin").string();
+}
+
+} // namespace
+
+std::string store_path(const char* option_value) {
+    if (option_value && *option_value) return option_value;
+    if (const char* env = std::getenv("KVRAC_SETTINGS"); env && *env) return env;
+    return default_store_path();
 }
 
 int store_load(const std::string& path, void* buffer, int count) {
@@ -59,27 +71,51 @@ std::string parent_of(const std::string& path) {
 
 } // namespace
 
+int store_check_writable(const std::string& path, int count, std::string* why) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return 0;
+    if (S_ISDIR(st.st_mode)) {
+        *why = path + " is a folder, not a settings file: give --settings a file name";
+        return 1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *why = path + " is not a regular file: give --settings a file name";
+        return 1;
+    }
+    if (st.st_size == 0 || st.st_size == count) return 0;
+    *why = path + " holds " + std::to_string(static_cast<long long>(st.st_size)) +
+           " bytes, not a settings record of " + std::to_string(count) +
+           ": kvrac will not overwrite it. Give --settings (or KVRAC_SETTINGS) a new file "
+           "or an existing settings file";
+    return 1;
+}
+
 int store_save(const std::string& path, const void* bytes, int count, std::string* error) {
-    make_parents(path);
-    std::string tmp = path + ".XXXXXX";
-    int fd = ::mkstemp(tmp.data());
+    if (store_check_writable(path, count, error) != 0) return 1;
+    const std::string target = file_link_target(path, error);
+    if (target.empty()) return 1;
+    if (path == default_store_path()) make_parents(target);
+    std::string tmp = target + ".XXXXXX";
+    int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0) {
         *error = std::string("cannot create a file beside ") + path + ": " + std::strerror(errno);
         return 1;
     }
+    const int guard = cleanup_guard(tmp);
     bool ok = ::fchmod(fd, 0644) == 0 && ::write(fd, bytes, count) == count && ::fsync(fd) == 0;
     int saved_errno = errno;
     ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
+    if (ok && ::rename(tmp.c_str(), target.c_str()) != 0) {
         saved_errno = errno;
         ok = false;
     }
+    if (!ok) ::unlink(tmp.c_str());
+    cleanup_forget(guard);
     if (!ok) {
-        ::unlink(tmp.c_str());
         *error = std::string("cannot write ") + path + ": " + std::strerror(saved_errno);
         return 1;
     }
-    int dir = ::open(parent_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int dir = ::open(parent_of(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);

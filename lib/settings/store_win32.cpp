@@ -11,12 +11,21 @@
 
 #include "system/files.h"
 
-std::string store_path(const char* option_value) {
-    if (option_value && *option_value) return option_value;
-    if (const char* env = std::getenv("KVRAC_SETTINGS"); env && *env) return env;
+namespace {
+
+// %APPDATA%\kvrac\settings.bin: the one store whose folder a save may create.
+std::string default_store_path() {
     if (const char* appdata = std::getenv("APPDATA"); appdata && *appdata)
         return std::string(appdata) + "\\kvrac\\settings.bin";
     return ".\\kvrac\\settings.bin";
+}
+
+} // namespace
+
+std::string store_path(const char* option_value) {
+    if (option_value && *option_value) return option_value;
+    if (const char* env = std::getenv("KVRAC_SETTINGS"); env && *env) return env;
+    return default_store_path();
 }
 
 int store_load(const std::string& path, void* buffer, int count) {
@@ -63,15 +72,34 @@ std::string parent_of(const std::string& path) {
 
 } // namespace
 
+int store_check_writable(const std::string& path, int count, std::string* why) {
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &info)) return 0;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        *why = path + " is a folder, not a settings file: give --settings a file name";
+        return 1;
+    }
+    const unsigned long long size =
+        (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    if (size == 0 || size == static_cast<unsigned long long>(count)) return 0;
+    *why = path + " holds " + std::to_string(size) + " bytes, not a settings record of " +
+           std::to_string(count) +
+           ": kvrac will not overwrite it. Give --settings (or KVRAC_SETTINGS) a new file "
+           "or an existing settings file";
+    return 1;
+}
+
 int store_save(const std::string& path, const void* bytes, int count, std::string* error) {
-    make_parents(path);
+    if (store_check_writable(path, count, error) != 0) return 1;
+    if (path == default_store_path()) make_parents(path);
     char tmp[MAX_PATH];
     // A new, uniquely named empty file in the store's folder.
     if (!GetTempFileNameA(parent_of(path).c_str(), "kvr", 0, tmp)) {
         *error = "cannot create a file beside " + path + ": " + win32_error_text(GetLastError());
         return 1;
     }
-    HANDLE file = CreateFileA(tmp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+    const int guard = cleanup_guard(tmp);
+    HANDLE file = CreateFileA(tmp, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, TRUNCATE_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD written = 0;
     bool ok = file != INVALID_HANDLE_VALUE &&
@@ -83,8 +111,12 @@ int store_save(const std::string& path, const void* bytes, int count, std::strin
         ok = false;
     }
     std::string why;
-    if (ok && file_replace(tmp, path, &why) == 0) return 0;
+    if (ok && file_replace(tmp, path, &why) == 0) {
+        cleanup_forget(guard);
+        return 0;
+    }
     DeleteFileA(tmp);
+    cleanup_forget(guard);
     *error = "cannot write " + path + ": " + (why.empty() ? win32_error_text(code) : why);
     return 1;
 }

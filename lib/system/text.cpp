@@ -41,3 +41,49 @@ std::string cp1252_trimmed(const char* text) {
     while (!s.empty() && s.back() == ' ') s.pop_back();
     return s;
 }
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence at p (at most n bytes), or 0.
+size_t utf8_sequence(const unsigned char* p, size_t n) {
+    size_t len = p[0] >= 0xF0 && p[0] <= 0xF4 ? 4 : p[0] >= 0xE0 ? 3 : p[0] >= 0xC2 ? 2 : 0;
+    if (len == 0 || len > n) return 0;
+    for (size_t i = 1; i < len; ++i)
+        if ((p[i] & 0xC0) != 0x80) return 0;
+    // Overlong forms, surrogates, code points past U+10FFFF and the C1 control codes
+    // (which terminals obey) are not letters.
+    if (len == 2 && p[0] == 0xC2 && p[1] < 0xA0) return 0;
+    if (len == 3 && p[0] == 0xE0 && p[1] < 0xA0) return 0;
+    if (len == 3 && p[0] == 0xED && p[1] >= 0xA0) return 0;
+    if (len == 4 && p[0] == 0xF0 && p[1] < 0x90) return 0;
+    if (len == 4 && p[0] == 0xF4 && p[1] >= 0x90) return 0;
+    return len;
+}
+
+} // namespace
+
+std::string printable_text(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned char c = p[i];
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        if (size_t len = c >= 0x80 ? utf8_sequence(p + i, n - i) : 0) {
+            out.append(text, i, len);
+            i += len;
+            continue;
+        }
+        static const char hex[] = "0123456789ABCDEF";
+        out += "\\x";
+        out += hex[c >> 4];
+        out += hex[c & 15];
+        ++i;
+    }
+    return out;
+}

@@ -60,8 +60,8 @@ TEST_F(Kvrac, ConfigKeepsAValidStoreAndResetRestoresTheDefaults) {
     EXPECT_EQ(reset.substr(0, 39), std::string(reinterpret_cast<const char*>(default_store), 39));
 }
 
-TEST_F(Kvrac, ACorruptStoreIsReplacedOnlyBySuccessfulSave) {
-    { std::ofstream(store(), std::ios::binary) << "short"; }
+TEST_F(Kvrac, AnEmptyStoreIsReplacedOnlyBySuccessfulSave) {
+    { std::ofstream(store(), std::ios::binary); }
     // No file may grow: writing the temporary file fails, and the store must stay.
     auto r = run("config --settings '" + store() + "'", "trap '' XFSZ; ulimit -f 0; ");
     EXPECT_EQ(r.status, 1);
@@ -70,7 +70,7 @@ TEST_F(Kvrac, ACorruptStoreIsReplacedOnlyBySuccessfulSave) {
               std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find(store()), std::string::npos) << r.err;
-    EXPECT_EQ(slurp(store()), "short");
+    EXPECT_EQ(fs::file_size(store()), 0u);
     r = run("config --settings '" + store() + "'");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(slurp(store()), std::string(reinterpret_cast<const char*>(default_store), 40));
@@ -78,15 +78,49 @@ TEST_F(Kvrac, ACorruptStoreIsReplacedOnlyBySuccessfulSave) {
         EXPECT_EQ(e.path().filename().string().find("s.bin."), std::string::npos);
 }
 
-TEST_F(Kvrac, SaveFailureWhenTheStoreIsAFolder) {
+// A --settings path that holds something else (a script named by mistake, a picture, a
+// folder) is read as "nothing stored" but never replaced, whichever command would save.
+TEST_F(Kvrac, AStoreOfAnotherSizeIsNeverOverwritten) {
+    const std::string script = "move 0 0\ndraw 100 100\n# " + std::string(4000, 'x') + "\n";
+    write_file(dir / "plan.kvs", script);
+    write_file(dir / "short.bin", "short");
+    const std::string plot = "plot '" + (dir / "plan.kvs").string() + "' -o '" +
+                             (dir / "j.prn").string() + "' --settings ";
+    for (const std::string& args : {"config --settings '" + (dir / "plan.kvs").string() + "'",
+                                    plot + "'" + (dir / "plan.kvs").string() + "'",
+                                    "config --settings '" + (dir / "short.bin").string() + "'"}) {
+        auto r = run(args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_NE(r.err.find("kvrac will not overwrite it"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(slurp(dir / "plan.kvs"), script);
+    EXPECT_EQ(slurp(dir / "short.bin"), "short");
+    EXPECT_FALSE(fs::exists(dir / "j.prn"));
+
     fs::create_directories(store());
     auto r = run("config --settings '" + store() + "'");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("\xC3\x89"
-                         "chec de la sauvegarde des informations de configuration."),
-              std::string::npos)
-        << r.err;
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("is a folder"), std::string::npos) << r.err;
     EXPECT_TRUE(fs::is_directory(store()));
+}
+
+// Only the default store's folder is created; a named store needs its folder.
+TEST_F(Kvrac, OnlyTheDefaultStoreFolderIsCreated) {
+    auto r = run("config --settings '" + (dir / "no" / "such" / "s.bin").string() + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("No such file or directory"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "no"));
+    ASSERT_EQ(run("config").status, 0); // HOME is the scratch folder
+    EXPECT_EQ(fs::file_size(dir / ".config" / "kvrac" / "settings.bin"), 40u);
+}
+
+// A symbolic link to the store is kept; the save replaces what it points at.
+TEST_F(Kvrac, AStoreBehindALinkKeepsTheLink) {
+    fs::create_directories(dir / "real");
+    fs::create_symlink("real/s.bin", dir / "link.bin");
+    ASSERT_EQ(run("config --settings '" + (dir / "link.bin").string() + "'").status, 0);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.bin"));
+    EXPECT_EQ(fs::file_size(dir / "real" / "s.bin"), 40u);
 }
 
 TEST_F(Kvrac, ShowSpellsOutTheStore) {

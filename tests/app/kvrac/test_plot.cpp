@@ -3,7 +3,6 @@
 
 #include <cctype>
 
-
 #include "geometry/hpgl_reader.h"
 
 #include "support/kvrac_runner.h"
@@ -43,7 +42,8 @@ job_parts split_job(const std::string& job) {
         at += head.size();
         for (int field = 0; field < 3; ++field) {
             size_t digits = at;
-            while (at < colours.size() && std::isdigit(static_cast<unsigned char>(colours[at]))) ++at;
+            while (at < colours.size() && std::isdigit(static_cast<unsigned char>(colours[at])))
+                ++at;
             if (at == digits || (field < 2 && (at >= colours.size() || colours[at++] != ',')))
                 return {false, ""};
         }
@@ -57,7 +57,7 @@ job_parts split_job(const std::string& job) {
 }
 
 class Plot : public Kvrac {
-protected:
+  protected:
     std::string settings_opt() { return " --settings '" + store() + "'"; }
     run_result plot(const std::string& script_text, const std::string& extra = "") {
         write_file(dir / "a.kvs", script_text);
@@ -212,7 +212,9 @@ TEST_F(Plot, ReportAndLegend) {
     fs::remove(store());
     r = run("report" + settings_opt());
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("chec d'obtention"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("no settings stored in " + store() + " (run 'kvrac config')"),
+              std::string::npos)
+        << r.err;
 }
 
 } // namespace
