@@ -176,8 +176,23 @@ size_t edit_distance(const std::string& a, const std::string& b) {
     return d[a.size()][b.size()];
 }
 
-// An unknown option, with the nearest option the command takes when one is close
-// (a typing slip: at most two edits, and fewer than half the word).
+// The word of `known` nearest to `word` when it is close enough to be a typing slip
+// (at most two edits, and fewer than half the letters of the word), else "".
+std::string nearest(const std::string& word, const std::vector<std::string>& known) {
+    std::string best;
+    size_t best_distance = 3;
+    for (const std::string& k : known) {
+        const size_t letters = k.size() - (k.rfind("--", 0) == 0 ? 2 : 0);
+        const size_t d = edit_distance(word, k);
+        if (d < best_distance && 2 * d < letters) {
+            best = k;
+            best_distance = d;
+        }
+    }
+    return best;
+}
+
+// An unknown option, with the nearest option the command takes when one is close.
 int unknown_option(const std::string& option, const std::string& command) {
     std::vector<std::string> known = {"--settings", "--help", "--version"};
     if (command == "config") known.insert(known.end(), {"--reset", "--interactive"});
@@ -187,16 +202,7 @@ int unknown_option(const std::string& option, const std::string& command) {
         for (int i = 0; dialog_option_name(i); ++i)
             if (command == "plot" || std::strcmp(dialog_option_name(i), "--label") != 0)
                 known.push_back(dialog_option_name(i));
-    const std::string name = option.substr(0, option.find('='));
-    std::string best;
-    size_t best_distance = 3;
-    for (const std::string& k : known) {
-        size_t d = edit_distance(name, k);
-        if (d < best_distance && 2 * d < k.size() - 2) {
-            best = k;
-            best_distance = d;
-        }
-    }
+    const std::string best = nearest(option.substr(0, option.find('=')), known);
     if (best.empty()) return usage_error("unknown option ", option);
     return usage_error("unknown option ", option + " (did you mean " + best + "?)");
 }
@@ -211,6 +217,14 @@ const char* help_of(const std::string& command) {
     if (command == "about") return about_help;
     if (command == "curve") return curve_help;
     return nullptr;
+}
+
+// An unknown command, with the nearest command when one is close.
+int unknown_command(const std::string& word) {
+    const std::string best = nearest(
+        word, {"config", "plot", "report", "legend", "show", "formats", "about", "curve", "help"});
+    return usage_error("no such command: ",
+                       best.empty() ? word : word + " (did you mean " + best + "?)");
 }
 
 // Parses argv into cmd. Returns 0, or 2 after reporting a usage error.
@@ -323,7 +337,7 @@ int kvrac_main(int argc, char** argv) {
                            "--interactive: choose in the dialog");
     if (cmd.command.empty() || cmd.command == "help") {
         const char* text = cmd.args.empty() ? program_help : help_of(cmd.args[0]);
-        if (!text) return usage_error("no such command: ", cmd.args[0]);
+        if (!text) return unknown_command(cmd.args[0]);
         std::fputs(text, stdout);
         if (!cmd.args.empty() && (cmd.args[0] == "config" || cmd.args[0] == "plot"))
             std::fputs(dialog_options_help, stdout);
@@ -331,7 +345,7 @@ int kvrac_main(int argc, char** argv) {
     }
     if (cmd.help) {
         const char* text = help_of(cmd.command);
-        if (!text) return usage_error("no such command: ", cmd.command);
+        if (!text) return unknown_command(cmd.command);
         std::fputs(text, stdout);
         if (cmd.command == "config" || cmd.command == "plot")
             std::fputs(dialog_options_help, stdout);
@@ -357,5 +371,5 @@ int kvrac_main(int argc, char** argv) {
         if (!cmd.args.empty()) return usage_error("formats takes no operand: ", cmd.args[0]);
         return show_formats();
     }
-    return usage_error("no such command: ", cmd.command);
+    return unknown_command(cmd.command);
 }

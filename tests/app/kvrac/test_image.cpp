@@ -10,10 +10,10 @@
 
 #include "host/wire.h"
 #include "images/raster_rows.h"
-#include "support/kvrac_runner.h"
 #include "platform/host_address.h"
 #include "raster/raster_image.h"
 #include "raster/rtl_piece.h"
+#include "support/kvrac_runner.h"
 
 #ifdef KVRAC_HAVE_PNG
 #include <png.h>
@@ -246,6 +246,22 @@ TEST_F(Image, BandsOfColumnsAndRowsGiveTheSamePixelsAsTheWholeImage) {
         EXPECT_EQ(le_i16(get(q), 14), 1);
     }
     raster_rows_reset(raster_band_budget);
+}
+
+TEST_F(Image, CornersNameTheSameRectangleInAnyOrder) {
+    settings(23, 0x0100);
+    write_png(dir / "m.png", picture(10, 20, PNG_COLOR_TYPE_GRAY, 1, false,
+                                     [](int x, int y, uint8_t* p) { p[0] = mono_black(x, y); }));
+    ASSERT_EQ(plot("image 1000 2000 1100 2200 m.png\n").status, 0);
+    const std::string job = slurp(dir / "a.prn");
+    ASSERT_NE(job.find("IW2000,1000,2200,1100"), std::string::npos);
+    for (const char* corners :
+         {"1100 2200 1000 2000", "1000 2200 1100 2000", "1100 2000 1000 2200"}) {
+        fs::remove(dir / "a.prn");
+        auto r = plot(std::string("image ") + corners + " m.png\n");
+        ASSERT_EQ(r.status, 0) << corners << ": " << r.err;
+        EXPECT_EQ(slurp(dir / "a.prn"), job) << corners;
+    }
 }
 
 TEST_F(Image, BadImageLinesStopThePlotWithFileAndLine) {
