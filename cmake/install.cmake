@@ -59,8 +59,7 @@ set(CPACK_PACKAGE_CONTACT "kvrac maintainers <kvrac@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "plotter driver and command-line host for Orvix 9270/9250 Wide Format printers")
 set(CPACK_PACKAGE_DESCRIPTION
-    "kvrac plots scripts and PNG images into print jobs (PJL with HP-GL/2 and HP-RTL, or "
-    "KTGL) through the kvrac_f driver library, configures the driver and shows its settings.")
+    "kvrac plots scripts and PNG images into print jobs (PJL with HP-GL/2 and HP-RTL, or KTGL) through the kvrac_f driver library, configures the driver and shows its settings.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
@@ -69,3 +68,14 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
     ${PROJECT_BINARY_DIR} ${CMAKE_INSTALL_PREFIX}/${KVRAC_INSTALL_DRIVER_DIR})
 include(CPack)
+
+# The installed product, tried as a user would (tests/install/check-install.cmake).
+if(KVRAC_TESTS AND NOT WIN32 AND HELP2MAN)
+    foreach(mode install package)
+        add_test(NAME install.${mode}
+                 COMMAND ${CMAKE_COMMAND} -DBUILD=${PROJECT_BINARY_DIR}
+                         -DWORK=${PROJECT_BINARY_DIR}/install-test-${mode} -DMODE=${mode}
+                         -P ${PROJECT_SOURCE_DIR}/tests/install/check-install.cmake)
+    endforeach()
+    set_tests_properties(install.install install.package PROPERTIES RESOURCE_LOCK install_tree)
+endif()

@@ -1,0 +1,85 @@
+# Installs the build into a scratch folder as a user would and runs what was installed.
+# Run as: cmake -DBUILD=... -DWORK=... -DMODE=install|package -P check-install.cmake
+#   install: cmake --install into WORK; the installed kvrac prints its version and plots
+#            a script with the installed driver (found through its RPATH, with no library
+#            path set); the installed manual page renders.
+#   package: cpack makes the Debian package; its files and dependencies are listed.
+function(fail what)
+    message(FATAL_ERROR "${what}")
+endfunction()
+
+function(run out)
+    execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE text ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0)
+        fail("${ARGN} failed (${rc}): ${text}${err}")
+    endif()
+    set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+function(expect text pattern what)
+    string(FIND "${text}" "${pattern}" at)
+    if(at EQUAL -1)
+        fail("${what}: '${pattern}' not found in:\n${text}")
+    endif()
+endfunction()
+
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+
+if(MODE STREQUAL "install")
+    set(prefix ${WORK}/root/opt/kvrac)
+    set(ENV{DESTDIR} "")
+    run(ignored ${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
+    foreach(f bin/kvrac share/man/man1/kvrac.1 share/doc/kvrac/LICENSE share/doc/kvrac/README.md
+              share/doc/kvrac/plot-scripts.md share/doc/kvrac/user-guide.md)
+        if(NOT EXISTS ${prefix}/${f})
+            fail("${f} was not installed")
+        endif()
+    endforeach()
+    file(GLOB_RECURSE driver ${prefix}/lib*/kvrac_f.so)
+    if(NOT driver)
+        fail("the driver library was not installed under ${prefix}/lib...")
+    endif()
+
+    # The installed program, with no help from the build tree or a library path.
+    set(ENV{LD_LIBRARY_PATH} "")
+    set(kvrac ${prefix}/bin/kvrac)
+    run(version ${kvrac} --version)
+    if(NOT version STREQUAL "kvrac 3.0.0\n")
+        fail("kvrac --version printed '${version}'")
+    endif()
+    run(libraries ldd ${kvrac})
+    # ldd names it through the RPATH, as bin/../lib/...: within the installed tree.
+    expect("${libraries}" "kvrac_f.so => ${prefix}/bin/../" "the installed kvrac driver")
+    file(WRITE ${WORK}/plan.kvs "unit mm\nmove 10 10\ndraw 100 10\ndraw 100 80\n")
+    run(ignored ${kvrac} plot ${WORK}/plan.kvs -o ${WORK}/plan.prn --settings ${WORK}/s.bin)
+    file(READ ${WORK}/plan.prn job)
+    expect("${job}" "@PJL ENTER LANGUAGE=HPGL2" "the installed kvrac's job")
+    expect("${job}" "PG;" "the installed kvrac's job")
+
+    # The manual page renders, with the commands' own help.
+    set(ENV{MANWIDTH} 80)
+    run(page man -l -P cat ${prefix}/share/man/man1/kvrac.1)
+    expect("${page}" "SYNOPSIS" "the manual page")
+    expect("${page}" "kvrac plot" "the manual page")
+    expect("${page}" "--version" "the manual page")
+    expect("${page}" "Usage: kvrac plot SCRIPT" "the manual page")
+elseif(MODE STREQUAL "package")
+    run(ignored cpack -G DEB --config ${BUILD}/CPackConfig.cmake -B ${WORK})
+    file(GLOB deb ${WORK}/*.deb)
+    if(NOT deb)
+        fail("cpack made no .deb")
+    endif()
+    run(contents dpkg-deb --contents ${deb})
+    expect("${contents}" "./usr/bin/kvrac" "the package's files")
+    expect("${contents}" "/kvrac/kvrac_f.so" "the package's files")
+    expect("${contents}" "./usr/share/man/man1/kvrac.1" "the package's files")
+    expect("${contents}" "./usr/share/doc/kvrac/LICENSE" "the package's files")
+    run(fields dpkg-deb --field ${deb} Package Version Depends)
+    expect("${fields}" "Package: kvrac" "the package's fields")
+    expect("${fields}" "Version: 3.0.0" "the package's fields")
+    expect("${fields}" "libc6" "the package's dependencies")
+    expect("${fields}" "libpng" "the package's dependencies")
+else()
+    fail("MODE must be install or package")
+endif()
