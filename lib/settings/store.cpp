@@ -73,7 +73,15 @@ std::string parent_of(const std::string& path) {
 
 int store_check_writable(const std::string& path, int count, std::string* why) {
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return 0;
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT || path == default_store_path()) return 0;
+        const std::string folder = parent_of(path);
+        if (::stat(folder.c_str(), &st) == 0) return 0;
+        *why = "the folder " + folder + " of the settings store " + path +
+               " does not exist: create it, or give --settings a path in an existing folder "
+               "(only the default store's folder is made)";
+        return 1;
+    }
     if (S_ISDIR(st.st_mode)) {
         *why = path + " is a folder, not a settings file: give --settings a file name";
         return 1;

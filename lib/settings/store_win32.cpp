@@ -74,7 +74,15 @@ std::string parent_of(const std::string& path) {
 
 int store_check_writable(const std::string& path, int count, std::string* why) {
     WIN32_FILE_ATTRIBUTE_DATA info;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &info)) return 0;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &info)) {
+        if (path == default_store_path()) return 0;
+        const std::string folder = parent_of(path);
+        if (GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES) return 0;
+        *why = "the folder " + folder + " of the settings store " + path +
+               " does not exist: create it, or give --settings a path in an existing folder "
+               "(only the default store's folder is made)";
+        return 1;
+    }
     if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         *why = path + " is a folder, not a settings file: give --settings a file name";
         return 1;

@@ -107,8 +107,10 @@ TEST_F(Kvrac, AStoreOfAnotherSizeIsNeverOverwritten) {
 // Only the default store's folder is created; a named store needs its folder.
 TEST_F(Kvrac, OnlyTheDefaultStoreFolderIsCreated) {
     auto r = run("config --settings '" + (dir / "no" / "such" / "s.bin").string() + "'");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("No such file or directory"), std::string::npos) << r.err;
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("the folder " + (dir / "no" / "such").string() + " of the settings store"),
+              std::string::npos)
+        << r.err;
     EXPECT_FALSE(fs::exists(dir / "no"));
     ASSERT_EQ(run("config").status, 0); // HOME is the scratch folder
     EXPECT_EQ(fs::file_size(dir / ".config" / "kvrac" / "settings.bin"), 40u);
