@@ -27,8 +27,11 @@ int fail(script_reader& r, const std::string& what) {
 // returns null when the block holds no line end. The reader scans first for the line
 // end its file has used so far (a line feed, unless carriage returns alone were met),
 // then for the other one only up to there, so each byte is looked at about once
-// whichever ends the lines.
+// whichever ends the lines. A block without any carriage return (the usual case) takes
+// one scan for the line feed alone.
 const char* line_end(script_reader& r, const char* start, size_t avail, size_t* skip) {
+    *skip = 1;
+    if (!r.block_has_cr) return static_cast<const char*>(std::memchr(start, '\n', avail));
     const char usual = r.cr_lines ? '\r' : '\n';
     const char* first = static_cast<const char*>(std::memchr(start, usual, avail));
     const size_t before = first ? static_cast<size_t>(first - start) : avail;
@@ -90,6 +93,7 @@ bool next_line(script_reader& r, std::string_view* line) {
         if (r.first_block && got >= 3 && std::memcmp(r.block.data(), "\xEF\xBB\xBF", 3) == 0)
             r.begin = 3;
         r.first_block = false;
+        r.block_has_cr = std::memchr(r.block.data(), '\r', got) != nullptr;
         if (got < r.block.size()) {
             r.eof = true;
             if (std::ferror(r.file)) {
@@ -276,6 +280,7 @@ int script_open(script_reader& r, const std::string& path, double steps_per_inch
     r.first_block = true;
     r.cr_lines = false;
     r.skip_lf = false;
+    r.block_has_cr = false;
     r.unit = script_unit::plu;
     r.steps_per_inch = steps_per_inch;
     r.error.clear();

@@ -59,6 +59,7 @@ struct script_reader {
     bool first_block;        // the next read is the file's first (which may hold a BOM)
     bool cr_lines;           // lines end in a carriage return alone
     bool skip_lf;            // the last line ended the block with a carriage return
+    bool block_has_cr;       // the block holds a carriage return somewhere
     std::string carry;       // a line split across blocks
     script_unit unit;        // unit of later coordinates
     double steps_per_inch;   // plotter units per inch, for mm and in
