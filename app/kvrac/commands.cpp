@@ -16,6 +16,7 @@
 #include "settings/dialog_options.h"
 #include "settings/store.h"
 #include "system/files.h"
+#include "system/text.h"
 
 namespace {
 
@@ -159,8 +160,10 @@ void help_hint() {
         std::fprintf(stderr, "Try 'kvrac help %s'.\n", hint_command.c_str());
 }
 
+// Reports a usage error; what the user typed (in `detail`) is shown with bytes a
+// terminal would act on escaped.
 int usage_error(const char* what, const std::string& detail) {
-    std::fprintf(stderr, "kvrac: %s%s\n", what, detail.c_str());
+    std::fprintf(stderr, "kvrac: %s%s\n", what, printable_text(detail).c_str());
     help_hint();
     return 2;
 }

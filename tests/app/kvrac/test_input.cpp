@@ -148,6 +148,8 @@ TEST_F(Input, CommandLineSlipsGetHelpfulAnswers) {
     EXPECT_EQ(r.err, "kvrac: unknown option --zzz\nTry 'kvrac help config'.\n");
     r = run("shwo");
     EXPECT_EQ(r.err, "kvrac: no such command: shwo (did you mean show?)\nTry 'kvrac --help'.\n");
+    r = run("pl\x1B[2Jot");
+    EXPECT_EQ(r.err, "kvrac: no such command: pl\\x1B[2Jot\nTry 'kvrac --help'.\n");
     r = run("config --fill dots" + s());
     EXPECT_EQ(r.err, "kvrac: --fill takes solid or halftone, not 'dots'\n"
                      "Try 'kvrac help config'.\n");
