@@ -181,7 +181,12 @@ int output_open(const std::string& path, output_file& out, std::string* why) {
     out.target = target;
     mode_t mode;
     if (exists) {
+        // The replacement keeps the file's permissions, and its owner and group where
+        // the system lets us give them (root replacing a user's job, say).
         mode = st.st_mode & 0777;
+        if (::fchown(tfd, st.st_uid, st.st_gid) != 0) {
+            // Not permitted: the new file is ours, as any file we create.
+        }
     } else {
         mode_t mask = ::umask(022);
         ::umask(mask);
