@@ -37,7 +37,6 @@ const char* line_end(script_reader& r, const char* start, size_t avail, size_t* 
     const size_t before = first ? static_cast<size_t>(first - start) : avail;
     const char* other = static_cast<const char*>(std::memchr(start, usual ^ ('\r' ^ '\n'), before));
     const char* end = other ? other : first;
-    *skip = 1;
     if (!end) return nullptr;
     if (*end == '\n') {
         r.cr_lines = false;
