@@ -47,7 +47,7 @@ void pen_to(job_state& j, gl_state& g, double x, double y, bool down) {
     } else if (down) {
         draw_line(j, g.x, g.y, x, y);
     } else {
-        j.dash_pos = 0;
+        restart_pattern(j);
     }
     g.x = x;
     g.y = y;

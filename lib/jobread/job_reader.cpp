@@ -165,6 +165,11 @@ void grow_extent(job_state& j, double x, double y) {
 
 void set_pattern(job_state& j, double length_in) {
     j.pattern_in = length_in;
+    restart_pattern(j);
+}
+
+void restart_pattern(job_state& j) {
+    j.dash_piece = 0;
     j.dash_pos = 0;
 }
 
@@ -192,38 +197,32 @@ void draw_line(job_state& j, double x0, double y0, double x1, double y1) {
         canvas_line(j.cv, ax, ay, bx, by, w, grey);
         return;
     }
+    // Walk the pattern along the segment piece by piece: even pieces are dashes (length 0:
+    // a dot), odd ones gaps. Each step ends a piece or the segment, so the walk always
+    // advances.
     const double ux = len_px > 0 ? (bx - ax) / len_px : 0, uy = len_px > 0 ? (by - ay) / len_px : 0;
-    double at = 0;                                        // distance along the segment, pixels
-    double pos = std::fmod(j.dash_pos * dpi, pattern_px); // distance into the pattern
-    int guard = 0;
-    while (at <= len_px && ++guard < 1000000) {
-        double start = 0;
-        size_t k = 0;
-        for (; k < d.size(); ++k) {
-            double piece = d[k] / sum * pattern_px;
-            if (pos < start + piece || (piece == 0 && pos == start)) break;
-            start += piece;
-        }
-        if (k == d.size()) { // end of the pattern: start again
-            pos = 0;
-            continue;
-        }
+    size_t k = j.dash_piece % d.size();
+    double into = j.dash_pos * dpi; // pixels into piece k
+    double at = 0;                  // pixels along the segment
+    for (;;) {
         const double piece = d[k] / sum * pattern_px;
-        const double left = start + piece - pos; // pixels to the end of this piece
-        const double until = std::min(len_px, at + left);
-        if (k % 2 == 0)
-            canvas_line(j.cv, ax + ux * at, ay + uy * at, ax + ux * until, ay + uy * until, w,
-                        grey);
-        if (piece == 0) {
-            pos = start + 1e-9; // a dot takes no length
-            if (k + 1 == d.size()) pos = 0;
+        if (into >= piece) {
+            if (piece == 0 && k % 2 == 0)
+                canvas_line(j.cv, ax + ux * at, ay + uy * at, ax + ux * at, ay + uy * at, w, grey);
+            k = (k + 1) % d.size();
+            into = 0;
             continue;
         }
-        pos += until - at;
-        if (until >= len_px) break;
-        at = until;
+        if (at >= len_px) break;
+        const double step = std::min(piece - into, len_px - at);
+        if (k % 2 == 0)
+            canvas_line(j.cv, ax + ux * at, ay + uy * at, ax + ux * (at + step),
+                        ay + uy * (at + step), w, grey);
+        into += step;
+        at += step;
     }
-    j.dash_pos = pos / dpi;
+    j.dash_piece = k;
+    j.dash_pos = into / dpi;
 }
 
 void fill_polygon(job_state& j, const std::vector<double>& xy, int grey) {

@@ -16,11 +16,12 @@ namespace {
 constexpr double units = 400; // KTGL units per inch
 
 struct ktgl_state {
-    int marks = 0; // corner marks seen (the first two zero-length segments)
-    double mark_x = 0, mark_y = 0;
-    bool transparent = false; // the last 9B 5E record asked for a transparent image
-    int resolution = 400;     // dots per inch of raster data
-    long long place[6] = {};  // last image placement: x, y, source w, h, destination w, h
+    int marks = 0;                 // corner marks seen (the first two zero-length segments)
+    double mark_x = 0, mark_y = 0; // the sheet's far corner, KTGL units
+    double end_x = -1, end_y = -1; // where the last segment ended
+    bool transparent = false;      // the last 9B 5E record asked for a transparent image
+    int resolution = 400;          // dots per inch of raster data
+    long long place[6] = {};       // last image placement: x, y, source w, h, destination w, h
 };
 
 void add_bytes(job_state& j, uint64_t job_bytes::*kind, uint64_t from) {
@@ -76,6 +77,11 @@ void segment(job_state& j, ktgl_state& k, double sx, double sy, double dx, doubl
         }
         return;
     }
+    // A segment that does not start where the last one ended follows a pen-up move: the
+    // dash pattern starts again, as it does after a move in HP-GL/2.
+    if (sx != k.end_x || sy != k.end_y) restart_pattern(j);
+    k.end_x = sx + dx;
+    k.end_y = sy + dy;
     draw_line(j, sx, sy, sx + dx, sy + dy);
 }
 

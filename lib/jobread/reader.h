@@ -72,7 +72,8 @@ struct job_state {
     int line_type = 0;          // 0 solid, 1..8 patterns
     std::vector<int> dash[9];   // per line type: dash, gap, dash, ... in percent
     double pattern_in = 0;      // pattern length of the current line type, inches
-    double dash_pos = 0;        // distance into the pattern, inches
+    size_t dash_piece = 0;      // piece of the dash pattern the pen is in
+    double dash_pos = 0;        // distance into that piece, inches
     uint16_t halftone[256][16]; // fill pattern by grey level (row words, MSB leftmost)
     bool pens_used[256] = {};
 
@@ -93,6 +94,8 @@ void note_unknown(job_state& j, const std::string& name, uint64_t at);
 void fail(job_state& j, const std::string& what);
 void warn(job_state& j, const std::string& what);
 void set_pattern(job_state& j, double length_in);
+// The dash pattern starts again at its first piece (after a pen-up move).
+void restart_pattern(job_state& j);
 // Drawing in job units (converted with units_per_inch and origin).
 void draw_line(job_state& j, double x0, double y0, double x1, double y1);
 void fill_polygon(job_state& j, const std::vector<double>& xy, int grey);
