@@ -314,8 +314,8 @@ void raster_block(job_state& j, gl_state& g, long long n, uint64_t at) {
     if (j.summary) ++j.summary->images;
     begin_raster(j, g);
     block.erase(block.begin(), block.begin() + 4);
-    decode_mmr(j, block, pitch, g.raster_rows, at + 4);
-    raster_stop(j);
+    const int rows = decode_mmr(j, block, pitch, g.raster_rows, at + 4);
+    raster_stop(j, pitch, rows);
 }
 
 // One escape sequence (the ESC is next in the source). Returns false at the end.

@@ -148,9 +148,12 @@ void outline_printable(job_state& j, double x0, double y0, double x1, double y1)
 }
 
 void grow_extent(job_state& j, double x, double y) {
+    grow_extent_in(j, (x + j.origin_x) / j.units_per_inch, (y + j.origin_y) / j.units_per_inch);
+}
+
+void grow_extent_in(job_state& j, double xi, double yi) {
     if (!j.summary) return;
     job_summary& s = *j.summary;
-    double xi = (x + j.origin_x) / j.units_per_inch, yi = (y + j.origin_y) / j.units_per_inch;
     if (!s.drawn) {
         s.drawn = true;
         s.min_x_in = s.max_x_in = xi;
@@ -199,11 +202,47 @@ void draw_line(job_state& j, double x0, double y0, double x1, double y1) {
     }
     // Walk the pattern along the segment piece by piece: even pieces are dashes (length 0:
     // a dot), odd ones gaps. Each step ends a piece or the segment, so the walk always
-    // advances.
+    // advances. Only the part of the segment near the picture is walked; the pattern
+    // skips over the rest, so a line that runs far off the sheet costs no more than one
+    // across it.
     const double ux = len_px > 0 ? (bx - ax) / len_px : 0, uy = len_px > 0 ? (by - ay) / len_px : 0;
     size_t k = j.dash_piece % d.size();
     double into = j.dash_pos * dpi; // pixels into piece k
-    double at = 0;                  // pixels along the segment
+    auto skip = [&](double length) {
+        double p = into;
+        for (size_t i = 0; i < k; ++i) p += d[i] / sum * pattern_px;
+        p = std::fmod(p + length, pattern_px);
+        double start = 0;
+        for (k = 0; k + 1 < d.size(); ++k) {
+            const double piece = d[k] / sum * pattern_px;
+            if (p < start + piece) break;
+            start += piece;
+        }
+        into = p - start;
+    };
+    // The segment's part within the picture and a margin, as distances along it.
+    double t0 = 0, t1 = len_px;
+    const double margin = w / 2 + 2;
+    const double lo[2] = {-margin, -margin}, hi[2] = {j.cv.width + margin, j.cv.height + margin};
+    const double from[2] = {ax, ay}, dir[2] = {ux, uy};
+    for (int axis = 0; axis < 2; ++axis) {
+        if (dir[axis] == 0) {
+            if (from[axis] < lo[axis] || from[axis] > hi[axis]) t1 = -1;
+            continue;
+        }
+        double a = (lo[axis] - from[axis]) / dir[axis], b = (hi[axis] - from[axis]) / dir[axis];
+        if (a > b) std::swap(a, b);
+        t0 = std::max(t0, a);
+        t1 = std::min(t1, b);
+    }
+    if (t1 < t0) {
+        skip(len_px);
+        j.dash_piece = k;
+        j.dash_pos = into / dpi;
+        return;
+    }
+    if (t0 > 0) skip(t0);
+    double at = t0; // pixels along the segment
     for (;;) {
         const double piece = d[k] / sum * pattern_px;
         if (into >= piece) {
@@ -213,14 +252,15 @@ void draw_line(job_state& j, double x0, double y0, double x1, double y1) {
             into = 0;
             continue;
         }
-        if (at >= len_px) break;
-        const double step = std::min(piece - into, len_px - at);
+        if (at >= t1) break;
+        const double step = std::min(piece - into, t1 - at);
         if (k % 2 == 0)
             canvas_line(j.cv, ax + ux * at, ay + uy * at, ax + ux * (at + step),
                         ay + uy * (at + step), w, grey);
         into += step;
         at += step;
     }
+    if (t1 < len_px) skip(len_px - t1);
     j.dash_piece = k;
     j.dash_pos = into / dpi;
 }
@@ -241,7 +281,7 @@ void fill_polygon(job_state& j, const std::vector<double>& xy, int grey) {
 void raster_start(job_state& j, const raster_frame& f, int pitch) {
     j.lay = raster_lay{};
     j.frame = f;
-    if (!j.drawing_page() || pitch <= 0) return;
+    if (!j.drawing_page() || pitch <= 0 || pitch > raster_pitch_limit) return;
     const double dpi = j.picture->dpi, H = j.cv.height;
     // Canvas coordinates of the frame: x grows with sheet x, y shrinks with sheet y.
     const double cox = f.ox * dpi, coy = H - f.oy * dpi;
@@ -340,7 +380,13 @@ void raster_row(job_state& j, const uint8_t* bits, int pitch, int row) {
     ++j.lay.acc_rows;
 }
 
-void raster_stop(job_state& j) {
+void raster_stop(job_state& j, int pitch, int rows) {
+    const raster_frame& f = j.frame;
+    if (pitch > 0 && rows > 0) {
+        grow_extent_in(j, f.ox, f.oy);
+        grow_extent_in(j, f.ox + rows * f.row_dx + pitch * f.dot_dx,
+                       f.oy + rows * f.row_dy + pitch * f.dot_dy);
+    }
     if (j.lay.active && j.lay.acc_rows) paint_line(j, j.lay.acc_line, j.lay.acc, j.lay.acc_rows);
     j.lay = raster_lay{};
 }

@@ -127,13 +127,13 @@ void image(job_state& j, ktgl_state& k, const std::vector<uint8_t>& code, uint64
         f.dot_dx = -along;
     }
     f.opaque = !k.transparent;
-    if (p[2] > (1 << 22) || p[3] > (1 << 24)) {
+    if (p[2] > raster_pitch_limit || p[3] > (1 << 24)) {
         warn(j, "raster at byte " + std::to_string(at) + " is too large to draw");
         return;
     }
     raster_start(j, f, static_cast<int>(p[2]));
-    decode_mmr(j, code, static_cast<int>(p[2]), static_cast<int>(p[3]), at);
-    raster_stop(j);
+    const int rows = decode_mmr(j, code, static_cast<int>(p[2]), static_cast<int>(p[3]), at);
+    raster_stop(j, static_cast<int>(p[2]), fill ? 0 : rows);
 }
 
 // A 0x9B record (the 0x9B already read).

@@ -110,7 +110,7 @@ void build_tiff(memory_tiff& m, const std::vector<uint8_t>& code, int width, int
 int decode_mmr(job_state& j, const std::vector<uint8_t>& code, int width, int rows,
                uint64_t code_at) {
     if (width <= 0 || rows <= 0) return 0;
-    if (width % 8 != 0 || width > (1 << 22)) {
+    if (width % 8 != 0 || width > raster_pitch_limit) {
         warn(j, "raster at byte " + std::to_string(code_at) + " has " + std::to_string(width) +
                     " dots a row, which cannot be drawn");
         return 0;

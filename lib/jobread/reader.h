@@ -100,10 +100,15 @@ void restart_pattern(job_state& j);
 void draw_line(job_state& j, double x0, double y0, double x1, double y1);
 void fill_polygon(job_state& j, const std::vector<double>& xy, int grey);
 void grow_extent(job_state& j, double x, double y);
+// The same in inches of the sheet frame.
+void grow_extent_in(job_state& j, double x_in, double y_in);
 // Raster rows: row_bits rows of pitch dots, 1 = black.
+// Dots a raster row may have (4,194,304: 582 feet at 600 dpi); wider rasters are not drawn.
+constexpr int raster_pitch_limit = 1 << 22;
 void raster_start(job_state& j, const raster_frame& f, int pitch);
 void raster_row(job_state& j, const uint8_t* bits, int pitch, int row);
-void raster_stop(job_state& j);
+// Ends the raster; rows of pitch dots were decoded (they join the drawn extent).
+void raster_stop(job_state& j, int pitch, int rows);
 
 // The two languages.
 void read_hpgl_job(job_state& j); // hpgl.cpp: from the first byte, PJL and HP-GL/2 + RTL
