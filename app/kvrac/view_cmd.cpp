@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <unistd.h>
 
 #if KVRAC_HAVE_JOBREAD
 #include "jobread/job_reader.h"
@@ -85,6 +86,23 @@ void print_summary(const std::string& job, const job_summary& s) {
 }
 
 // Reads job and, when picture is not empty, writes its picture. Returns the exit status.
+// Progress of a long read on a terminal: the share of the job read, at most once per
+// percent.
+struct progress_line {
+    const std::string* job;
+    uint64_t size;
+    int shown;
+};
+
+void show_progress(uint64_t done, void* context) {
+    auto* p = static_cast<progress_line*>(context);
+    const int percent = static_cast<int>(done * 100 / p->size);
+    if (percent == p->shown) return;
+    p->shown = percent;
+    std::fprintf(stderr, "\rkvrac view: reading %s: %d %%", p->job->c_str(), percent);
+    std::fflush(stderr);
+}
+
 int view(const std::string& job, const std::string& picture, const view_request& want,
          bool summary) {
     std::FILE* f = std::fopen(job.c_str(), "rb");
@@ -97,8 +115,16 @@ int view(const std::string& job, const std::string& picture, const view_request&
     std::string error;
     view_request w = want;
     w.picture = !picture.empty();
+    std::error_code size_error;
+    const uint64_t size = std::filesystem::file_size(job, size_error);
+    progress_line line{&job, size, -1};
+    if (!size_error && size > (16u << 20) && isatty(2)) {
+        w.progress = show_progress;
+        w.progress_context = &line;
+    }
     int rc = read_job_file(f, w, &pic, &s, &error);
     std::fclose(f);
+    if (line.shown >= 0) std::fputc('\n', stderr);
     if (rc == 2) {
         std::fprintf(stderr, "kvrac view: %s: %s\n", job.c_str(), error.c_str());
         return 2;

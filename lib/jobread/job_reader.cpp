@@ -59,6 +59,7 @@ int src_peek(byte_source& s) {
     s.buffer.resize(source_chunk);
     s.end = std::fread(s.buffer.data(), 1, source_chunk, s.file);
     s.pos = 0;
+    if (s.progress && s.end) s.progress(s.base + s.end, s.progress_context);
     return s.end ? s.buffer[0] : -1;
 }
 
@@ -443,6 +444,8 @@ int read_job_file(std::FILE* f, const view_request& want, view_picture* picture,
                   job_summary* summary, std::string* error) {
     auto j = std::make_unique<job_state>();
     j->src.file = f;
+    j->src.progress = want.progress;
+    j->src.progress_context = want.progress_context;
     j->want = want;
     j->picture = picture;
     j->summary = summary;

@@ -21,6 +21,9 @@ struct view_request {
     int page = 1;                   // page to render, from 1
     bool picture = true;            // false: summary only, nothing is drawn
     int64_t max_pixels = 1LL << 30; // larger pictures are refused (use a lower dpi)
+    // Called with the bytes read so far each time another megabyte of a file is read.
+    void (*progress)(uint64_t bytes_read, void* context) = nullptr;
+    void* progress_context = nullptr;
 };
 
 // The rendered sheet: one grey byte a pixel, 0 black, 255 white, rows top first.

@@ -16,9 +16,11 @@ struct byte_source {
     std::FILE* file = nullptr;    // null: mem below
     const uint8_t* mem = nullptr; // memory block when file is null
     size_t mem_size = 0;
-    std::vector<uint8_t> buffer; // file bytes [base, base + end)
-    size_t pos = 0, end = 0;     // read position and fill of buffer
-    uint64_t base = 0;           // job offset of buffer[0]
+    std::vector<uint8_t> buffer;                 // file bytes [base, base + end)
+    size_t pos = 0, end = 0;                     // read position and fill of buffer
+    uint64_t base = 0;                           // job offset of buffer[0]
+    void (*progress)(uint64_t, void*) = nullptr; // told of each refill (file only)
+    void* progress_context = nullptr;
 };
 
 // Next byte, or -1 at the end. peek does not advance.
