@@ -270,7 +270,6 @@ void begin_raster(job_state& j, gl_state& g) {
     const double dot = 1.0 / g.resolution;
     f.ox = (g.raster_x + j.origin_x) / 1016;
     f.oy = (g.raster_y + j.origin_y) / 1016;
-    f.oy += 0;
     const bool rotated = j.summary ? j.summary->rotated : true;
     if (rotated) {
         f.row_dx = dot;
@@ -318,7 +317,8 @@ void raster_block(job_state& j, gl_state& g, long long n, uint64_t at) {
     raster_stop(j, pitch, rows);
 }
 
-// One escape sequence (the ESC is next in the source). Returns false at the end.
+// One escape sequence (the ESC is next in the source); in_gl tells whether HP-GL/2
+// instructions follow it.
 void escape(job_state& j, gl_state& g, bool& in_gl) {
     const uint64_t at = src_offset(j.src);
     src_get(j.src);

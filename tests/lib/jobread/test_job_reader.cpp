@@ -231,6 +231,27 @@ TEST_F(JobReader, SegmentsAreWhereTheScriptPutThem) {
     }
 }
 
+// Widths come out at scale and dashes in their proportions: a 2 mm line is 2 mm thick
+// at 100 dpi, and line type 2 (dash 25 %, gap 50 %, dash 25 %) inks half its length.
+TEST_F(JobReader, WidthsAndDashesAreDrawnToScale) {
+    const std::string script = "unit mm\nwidth 2mm\nmove 50 50\ndraw 450 50\n"
+                               "width 0.5mm\nlinetype 2\nmove 50 150\ndraw 850 150\n";
+    for (bool ktgl : {false, true}) {
+        rendered r = render(plot(script, ktgl, true), 100);
+        ASSERT_EQ(r.rc, 0) << r.error;
+        const double k = 100 / 25.4;
+        int thick = 0;
+        for (int y = int(r.pic.height - 60 * k); y < int(r.pic.height - 40 * k); ++y)
+            thick += dark(r.pic, int(250 * k), y);
+        EXPECT_NEAR(thick, 2 * k, 1.0) << (ktgl ? "KTGL" : "RTL");
+        const int row = int(r.pic.height - 150 * k);
+        int inked = 0, all = 0;
+        for (int x = int(60 * k); x < int(840 * k); ++x, ++all)
+            inked += dark_near(r.pic, x, row, 0);
+        EXPECT_NEAR(double(inked) / all, 0.5, 0.05) << (ktgl ? "KTGL" : "RTL");
+    }
+}
+
 namespace {
 
 // A one-bit PNG of w x h whose pixel (x, y) is black when black(x, y).
