@@ -44,8 +44,8 @@ void canvas_line(canvas& c, double x0, double y0, double x1, double y1, double w
     const double nx = len > 0 ? -dy / len * r : 0, ny = len > 0 ? dx / len * r : 0;
     const double qx[4] = {x0 + nx, x1 + nx, x1 - nx, x0 - nx};
     const double qy[4] = {y0 + ny, y1 + ny, y1 - ny, y0 - ny};
-    int first = std::max(0, static_cast<int>(std::ceil(top - 0.5)));
-    int last = std::min(c.height - 1, static_cast<int>(std::floor(bottom - 0.5)));
+    int first = std::max(0, to_int(std::ceil(top - 0.5)));
+    int last = std::min(c.height - 1, to_int(std::floor(bottom - 0.5)));
     for (int row = first; row <= last; ++row) {
         const double y = row + 0.5;
         double lo = INFINITY, hi = -INFINITY;
@@ -84,8 +84,8 @@ void canvas_polygon(canvas& c, const std::vector<double>& xy, const uint16_t pat
         top = std::min(top, xy[2 * i + 1]);
         bottom = std::max(bottom, xy[2 * i + 1]);
     }
-    int first = std::max(0, static_cast<int>(std::ceil(top - 0.5)));
-    int last = std::min(c.height - 1, static_cast<int>(std::floor(bottom - 0.5)));
+    int first = std::max(0, to_int(std::ceil(top - 0.5)));
+    int last = std::min(c.height - 1, to_int(std::floor(bottom - 0.5)));
     std::vector<double> cross;
     for (int row = first; row <= last; ++row) {
         const double y = row + 0.5;

@@ -15,6 +15,13 @@ struct canvas {
     std::vector<uint8_t> grey; // width * height, 0 black, 255 white
 };
 
+// v rounded toward zero and held within +-2^30 (NaN gives 0), so that coordinates of
+// any size can be compared with the picture's.
+inline int to_int(double v) {
+    if (!(v == v)) return 0;
+    return v < -1073741824.0 ? -1073741824 : v > 1073741824.0 ? 1073741824 : static_cast<int>(v);
+}
+
 void canvas_init(canvas& c, int width, int height);
 // A line of the given width (pixels; below 1 draws 1 pixel wide) with round ends.
 void canvas_line(canvas& c, double x0, double y0, double x1, double y1, double width, uint8_t grey);

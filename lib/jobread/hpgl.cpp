@@ -185,23 +185,23 @@ void instruction(job_state& j, gl_state& g, const char name[3], uint64_t at) {
         }
         kind = &job_bytes::vectors;
     } else if (op == "SP") {
-        j.line_pen = j.area_pen = n.empty() ? 0 : static_cast<int>(n[0]) & 255;
+        j.line_pen = j.area_pen = n.empty() ? 0 : to_int(n[0]) & 255;
     } else if (op == "PW") {
         j.width_in = n.empty() ? 0.35 / 25.4 : std::clamp(n[0], 0.0, 1000.0) / 25.4;
     } else if (op == "LT") {
         const double diagonal =
             g.ip ? std::hypot(g.p2x - g.p1x, g.p2y - g.p1y) / 1016 : 0; // inches
-        j.line_type = n.empty() ? 0 : std::min(8, static_cast<int>(std::fabs(n[0])));
-        if (n.size() > 1 && j.line_type > 0 && static_cast<int>(std::fabs(n[0])) > 8)
+        j.line_type = n.empty() ? 0 : std::min(8, to_int(std::fabs(n[0])));
+        if (n.size() > 1 && j.line_type > 0 && to_int(std::fabs(n[0])) > 8)
             note_unknown(j, "LT type above 8", at);
         set_pattern(j,
                     n.size() > 1 ? std::clamp(n[1], 0.0, 100.0) / 100 * diagonal : 0.04 * diagonal);
     } else if (op == "PC") {
         if (n.size() >= 4) {
-            int pen = static_cast<int>(n[0]) & 255;
-            int r = std::clamp(static_cast<int>(n[1]), 0, 255);
-            int gg = std::clamp(static_cast<int>(n[2]), 0, 255);
-            int b = std::clamp(static_cast<int>(n[3]), 0, 255);
+            int pen = to_int(n[0]) & 255;
+            int r = std::clamp(to_int(n[1]), 0, 255);
+            int gg = std::clamp(to_int(n[2]), 0, 255);
+            int b = std::clamp(to_int(n[3]), 0, 255);
             j.pen_grey[pen] = static_cast<uint8_t>(
                 r == gg && gg == b ? r : std::min(255, (30 * r + 59 * gg + 11 * b) / 100));
         }
@@ -226,7 +226,7 @@ void instruction(job_state& j, gl_state& g, const char name[3], uint64_t at) {
     } else if (op == "BP") {
         if (j.summary) {
             if (!text.empty()) j.summary->label = text;
-            if (!n.empty()) j.summary->copies = static_cast<int>(n.back());
+            if (!n.empty()) j.summary->copies = to_int(n.back());
         }
         kind = &job_bytes::setup;
     } else if (op == "XF") {
@@ -235,7 +235,7 @@ void instruction(job_state& j, gl_state& g, const char name[3], uint64_t at) {
     } else if (op == "TR") {
         g.transparent = n.empty() || n[0] != 0;
     } else if (op == "PM") {
-        const int m = n.empty() ? 0 : static_cast<int>(n[0]);
+        const int m = n.empty() ? 0 : to_int(n[0]);
         if (m == 0) {
             g.polygon = true;
             g.ring.clear();

@@ -297,8 +297,8 @@ void raster_start(job_state& j, const raster_frame& f, int pitch) {
     j.lay.pitch = pitch;
     const int extent = j.lay.along_x ? j.cv.width : j.cv.height;
     double e0 = j.lay.b0, e1 = j.lay.b0 + pitch * j.lay.bp;
-    j.lay.k0 = std::max(0, static_cast<int>(std::floor(std::min(e0, e1))));
-    j.lay.k1 = std::min(extent, static_cast<int>(std::ceil(std::max(e0, e1))));
+    j.lay.k0 = std::max(0, to_int(std::floor(std::min(e0, e1))));
+    j.lay.k1 = std::min(extent, to_int(std::ceil(std::max(e0, e1))));
     if (j.lay.k0 >= j.lay.k1) return;
     j.lay.total.assign(j.lay.k1 - j.lay.k0, 0);
     j.lay.black.assign(j.lay.k1 - j.lay.k0, 0);
@@ -307,7 +307,7 @@ void raster_start(job_state& j, const raster_frame& f, int pitch) {
     // dots are larger than pixels, the dot under its centre.
     if (std::fabs(j.lay.bp) < 1) {
         for (int c = 0; c < pitch; ++c) {
-            int k = static_cast<int>(std::floor(j.lay.b0 + (c + 0.5) * j.lay.bp));
+            int k = to_int(std::floor(j.lay.b0 + (c + 0.5) * j.lay.bp));
             if (k >= j.lay.k0 && k < j.lay.k1) ++j.lay.total[k - j.lay.k0];
         }
     } else {
@@ -348,7 +348,7 @@ void raster_row(job_state& j, const uint8_t* bits, int pitch, int row) {
             for (int b = 0; b < 8; ++b) {
                 if (!(bits[i] >> (7 - b) & 1)) continue;
                 int c = i * 8 + b;
-                int k = static_cast<int>(std::floor(j.lay.b0 + (c + 0.5) * j.lay.bp));
+                int k = to_int(std::floor(j.lay.b0 + (c + 0.5) * j.lay.bp));
                 if (k >= j.lay.k0 && k < j.lay.k1) ++j.lay.black[k - j.lay.k0];
             }
         }
@@ -365,12 +365,14 @@ void raster_row(job_state& j, const uint8_t* bits, int pitch, int row) {
     const double lo = std::min(from, to), hi = std::max(from, to);
     if (std::fabs(j.lay.ap) >= 1) {
         // A row at least a pixel thick paints every canvas line whose centre it covers.
-        for (int line = static_cast<int>(std::ceil(lo - 0.5)); line + 0.5 < hi; ++line)
+        const int extent = j.lay.along_x ? j.cv.height : j.cv.width;
+        const int last = std::min(extent - 1, to_int(std::ceil(hi - 0.5)) - 1);
+        for (int line = std::max(0, to_int(std::ceil(lo - 0.5))); line <= last; ++line)
             paint_line(j, line, j.lay.black, 1);
         return;
     }
     // Thin rows gather into the canvas line holding their centre.
-    const int line = static_cast<int>(std::floor((lo + hi) / 2));
+    const int line = to_int(std::floor((lo + hi) / 2));
     if (line != j.lay.acc_line && j.lay.acc_rows) {
         paint_line(j, j.lay.acc_line, j.lay.acc, j.lay.acc_rows);
         std::fill(j.lay.acc.begin(), j.lay.acc.end(), 0);
