@@ -373,7 +373,19 @@ TEST_F(JobReader, DamagedJobsGiveAnErrorOrAPartialPicture) {
     size_t t = huge.find("\x1B*r", raster - 40);
     huge.replace(t, huge.find('S', t) - t, "\x1B*r2000000000");
     rendered hu = render(huge, 10);
-    EXPECT_GE(hu.rc, 0);
+    EXPECT_EQ(hu.rc, 0);
+    ASSERT_FALSE(hu.sum.warnings.empty());
+    EXPECT_NE(hu.sum.warnings[0].find("declares"), std::string::npos) << hu.sum.warnings[0];
+    // A KTGL placement of 2^31 - 1 dots a row: warned, nothing allocated for it.
+    std::string wide = ktgl;
+    size_t place = wide.find("\x9B\x5F\x00\x1A");
+    ASSERT_NE(place, std::string::npos);
+    wide.replace(place + 12, 4, "\x7F\xFF\xFF\xFF");
+    rendered wi = render(wide, 10);
+    EXPECT_EQ(wi.rc, 0) << wi.error;
+    ASSERT_FALSE(wi.sum.warnings.empty());
+    EXPECT_NE(wi.sum.warnings[0].find("too large to draw"), std::string::npos)
+        << wi.sum.warnings[0];
 
     // Random bytes after a valid header, in both languages.
     std::mt19937 rng(3);
