@@ -13,7 +13,8 @@ kvrac=$build/kvrac
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 timed() { # prints "seconds peak_kb" of the command
-    { /usr/bin/time -f "%e %M" "$@" >/dev/null 2>"$work/err.txt"; } 2>&1 | tail -1
+    /usr/bin/time -o "$work/time.txt" -f "%e %M" "$@" >/dev/null 2>"$work/err.txt"
+    cat "$work/time.txt"
 }
 "$kvrac" config --reset --settings "$work/s.bin" >/dev/null
 script=$work/lines.kvs
