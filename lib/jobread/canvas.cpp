@@ -19,7 +19,7 @@ void span(canvas& c, int row, double lo, double hi, uint8_t grey) {
     double a = std::ceil(lo - 0.5), b = std::floor(hi - 0.5);
     if (a < 0) a = 0;
     if (b > c.width - 1) b = c.width - 1;
-    if (a > b) return;
+    if (!(a <= b)) return;
     uint8_t* p = &c.grey[static_cast<size_t>(row) * c.width];
     for (int x = static_cast<int>(a); x <= static_cast<int>(b); ++x) p[x] = grey;
 }
@@ -102,6 +102,7 @@ void canvas_polygon(canvas& c, const std::vector<double>& xy, const uint16_t pat
         for (size_t k = 0; k + 1 < cross.size(); k += 2) {
             double a = std::max(0.0, std::ceil(cross[k] - 0.5));
             double b = std::min(c.width - 1.0, std::floor(cross[k + 1] - 0.5));
+            if (!(a <= b)) continue;
             for (int x = static_cast<int>(a); x <= static_cast<int>(b); ++x)
                 p[x] = (word >> (15 - (x & 15)) & 1) ? 0 : 255;
         }
