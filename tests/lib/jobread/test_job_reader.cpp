@@ -90,7 +90,8 @@ double darkness(const view_picture& p, int x0, int y0, int x1, int y1) {
     return n ? sum / n : 0;
 }
 
-// A drawing in millimetres touching every kind of vector instruction.
+// A drawing in millimetres touching every kind of vector instruction, and a one-bit
+// image.
 std::string hand_made() {
     return "unit mm\n"
            "pen 7\nwidth 0.5mm\nmove 20 20\ndraw 300 20\ndraw 300 200\ndraw 20 200\ndraw 20 20\n"
@@ -98,7 +99,8 @@ std::string hand_made() {
            "width 0.35mm\nlinetype 2\nmove 40 180\ndraw 280 40\n"
            "linetype 5\nmove 40 100\ndraw 280 100\nlinetype 0\n"
            "polygon 9 320 20 420 20 420 120 320 120\n"
-           "polygon 3 440 20 540 20 490 150\n";
+           "polygon 3 440 20 540 20 490 150\n"
+           "image 600 250 700 350 " KVRAC_SOURCE_DIR "/examples/logo.png\nmove 0 0\n";
 }
 
 std::string random_script(unsigned seed, int lines) {
@@ -118,9 +120,9 @@ std::string random_script(unsigned seed, int lines) {
 } // namespace
 
 // The same script in both languages gives the same picture, sheet rotated or not, with
-// solid fills. The one allowed difference is rounding: plotter units are 1/1016 inch in
-// one language and 1/800 (then 1/400 on the sheet) in the other, so an edge may move by
-// a pixel.
+// solid fills. The allowed differences are rounding: plotter units are 1/1016 inch in
+// one language and 1/800 (then 1/400 on the sheet) in the other, and images are sent at
+// 600 and 400 dpi, so an edge may move by a pixel.
 TEST_F(JobReader, BothLanguagesDrawTheSamePicture) {
     struct sheet {
         const char* config;
@@ -138,6 +140,7 @@ TEST_F(JobReader, BothLanguagesDrawTheSamePicture) {
             ASSERT_EQ(rtl.pic.height, ktgl.pic.height);
             EXPECT_EQ(rtl.sum.lines, ktgl.sum.lines);
             EXPECT_EQ(rtl.sum.polygons, ktgl.sum.polygons);
+            EXPECT_EQ(rtl.sum.images, ktgl.sum.images);
             auto [miss_a, all_a] = unmatched(rtl.pic, ktgl.pic);
             auto [miss_b, all_b] = unmatched(ktgl.pic, rtl.pic);
             EXPECT_GT(all_a, 1000);
