@@ -286,11 +286,13 @@ void begin_raster(job_state& j, gl_state& g) {
 // A transfer block of n bytes: the pitch as 4 bytes, then the MMR code.
 void raster_block(job_state& j, gl_state& g, long long n, uint64_t at) {
     std::vector<uint8_t> block;
-    if (n < 0 || n > (1LL << 31)) {
-        char text[96];
-        std::snprintf(text, sizeof text, "raster block of %lld bytes at byte %llu is not usable", n,
-                      static_cast<unsigned long long>(at));
-        fail(j, text);
+    if (n < 0 || static_cast<uint64_t>(n) > raster_code_limit) {
+        if (n < 0 || src_skip(j.src, static_cast<uint64_t>(n)) < static_cast<uint64_t>(n)) {
+            fail(j, "truncated RTL raster at byte " + std::to_string(at));
+            return;
+        }
+        warn(j, "raster block of " + std::to_string(n) + " bytes at byte " + std::to_string(at) +
+                    " is too large to draw");
         return;
     }
     size_t got = src_read(j.src, block, static_cast<size_t>(n));

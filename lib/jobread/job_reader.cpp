@@ -73,6 +73,22 @@ uint64_t src_offset(const byte_source& s) {
     return s.base + s.pos;
 }
 
+uint64_t src_skip(byte_source& s, uint64_t n) {
+    uint64_t done = 0;
+    while (done < n) {
+        if (!s.file) {
+            const uint64_t take = std::min<uint64_t>(s.mem_size - (s.base + s.pos), n - done);
+            s.pos += take;
+            return done + take;
+        }
+        if (s.pos >= s.end && src_peek(s) < 0) break;
+        const uint64_t take = std::min<uint64_t>(s.end - s.pos, n - done);
+        s.pos += take;
+        done += take;
+    }
+    return done;
+}
+
 size_t src_read(byte_source& s, std::vector<uint8_t>& out, size_t n) {
     size_t got = 0;
     while (got < n) {

@@ -144,11 +144,17 @@ void job_record(job_state& j, ktgl_state& k, uint64_t at) {
     if (cmd == 0x5C) {
         if (!take(j, head, 4, at, "KTGL raster")) return;
         const uint32_t n = static_cast<uint32_t>(s32(head.data()));
-        if (n > (1u << 31) || !take(j, body, n, at, "KTGL raster")) {
-            if (n > (1u << 31))
-                fail(j, "KTGL raster of unusable length at byte " + std::to_string(at));
+        if (n > raster_code_limit) {
+            if (src_skip(j.src, n) < n) {
+                fail(j, "truncated KTGL raster at byte " + std::to_string(at));
+                return;
+            }
+            warn(j, "raster data of " + std::to_string(n) + " bytes at byte " + std::to_string(at) +
+                        " is too large to draw");
+            add_bytes(j, &job_bytes::raster, at);
             return;
         }
+        if (!take(j, body, n, at, "KTGL raster")) return;
         image(j, k, body, at + 6);
         add_bytes(j, &job_bytes::raster, at);
         return;

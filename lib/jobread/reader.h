@@ -27,6 +27,8 @@ struct byte_source {
 int src_get(byte_source& s);
 int src_peek(byte_source& s);
 uint64_t src_offset(const byte_source& s);
+// Passes over up to n bytes; returns how many were there.
+uint64_t src_skip(byte_source& s, uint64_t n);
 // Appends up to n bytes to out; returns how many were there.
 size_t src_read(byte_source& s, std::vector<uint8_t>& out, size_t n);
 
@@ -107,6 +109,9 @@ void grow_extent_in(job_state& j, double x_in, double y_in);
 // Raster rows: row_bits rows of pitch dots, 1 = black.
 // Dots a raster row may have (4,194,304: 582 feet at 600 dpi); wider rasters are not drawn.
 constexpr int raster_pitch_limit = 1 << 22;
+// Bytes of code one raster piece may hold (the driver codes pieces of about 10 MB); a
+// larger piece is passed over, not held.
+constexpr uint64_t raster_code_limit = 256u << 20;
 void raster_start(job_state& j, const raster_frame& f, int pitch);
 void raster_row(job_state& j, const uint8_t* bits, int pitch, int row);
 // Ends the raster; rows of pitch dots were decoded (they join the drawn extent).

@@ -379,6 +379,21 @@ TEST_F(JobReader, DamagedJobsGiveAnErrorOrAPartialPicture) {
     EXPECT_EQ(hu.rc, 0);
     ASSERT_FALSE(hu.sum.warnings.empty());
     EXPECT_NE(hu.sum.warnings[0].find("declares"), std::string::npos) << hu.sum.warnings[0];
+    // Code lengths far beyond the file: a fault at the record, nothing read ahead.
+    std::string long_code = ktgl;
+    const size_t code = long_code.find("\x9B\x5C");
+    ASSERT_NE(code, std::string::npos);
+    long_code.replace(code + 2, 4, "\x7F\x00\x00\x00");
+    rendered lc = render(long_code, 10);
+    EXPECT_EQ(lc.rc, 1);
+    EXPECT_EQ(lc.error, "truncated KTGL raster at byte " + std::to_string(code));
+    std::string long_block = rtl;
+    const size_t b8 = long_block.find("\x1B*b", raster + 3);
+    long_block.replace(b8, long_block.find('W', b8) - b8, "\x1B*b2000000000");
+    rendered lb = render(long_block, 10);
+    EXPECT_EQ(lb.rc, 1);
+    EXPECT_EQ(lb.error, "truncated RTL raster at byte " + std::to_string(b8)) << lb.error;
+
     // A KTGL placement of 2^31 - 1 dots a row: warned, nothing allocated for it.
     std::string wide = ktgl;
     size_t place = wide.find("\x9B\x5F\x00\x1A");
