@@ -4,12 +4,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "kvrac/dialog_cmd.h"
 #include "kvrac/plot_cmd.h"
 #include "kvrac/show.h"
+#include "kvrac/view_cmd.h"
 #include "link/config_sequence.h"
 #include "link/driver_link.h"
 #include "link/session.h"
@@ -34,6 +36,7 @@ const char program_help[] =
     "  formats    list the paper formats of the printer\n"
     "  about      show the driver's about box\n"
     "  curve      show the stored tone curve (values, and a PNG picture)\n"
+    "  view       draw a print job as a PNG picture, or summarise it\n"
     "  help       print this help, or a command's help (kvrac help COMMAND)\n"
     "\n"
     "Options for every command:\n"
@@ -83,6 +86,7 @@ const char plot_help[] =
     "  --area LxW        plot on a smaller area, in inches (e.g. 30x20)\n"
     "  --settings PATH   settings store\n"
     "  --interactive     show the plot-time dialog to a person (Windows build)\n"
+    "  --preview PNG     also draw the job written as a picture (see kvrac view)\n"
     "  --label TEXT      label printed with the job: printable ASCII without '\"', at\n"
     "                    most 64 characters; used for this plot only, never stored\n"
     "\n"
@@ -147,6 +151,7 @@ struct command_line {
     bool interactive;                  // config and plot --interactive
     std::vector<dialog_option> dialog; // config and plot: options acting on the dialogs
     std::string png;                   // curve --png
+    std::string preview;               // plot --preview
 };
 
 // The command being parsed, for the help hint after a usage error ("" = none yet).
@@ -225,6 +230,7 @@ const char* help_of(const std::string& command) {
     if (command == "legend") return legend_help;
     if (command == "about") return about_help;
     if (command == "curve") return curve_help;
+    if (command == "view") return view_help;
     return nullptr;
 }
 
@@ -238,7 +244,7 @@ int unknown_command(const std::string& word) {
 
 // Parses argv into cmd. Returns 0, or 2 after reporting a usage error.
 int parse(int argc, char** argv, command_line& cmd) {
-    cmd = {"", {}, nullptr, false, false, false, "", "", false, {}, ""};
+    cmd = {"", {}, nullptr, false, false, false, "", "", false, {}, "", ""};
     hint_command.clear();
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -263,6 +269,9 @@ int parse(int argc, char** argv, command_line& cmd) {
         } else if ((a == "-o" || a == "--output" || a == "--area") && cmd.command == "plot") {
             if (i + 1 >= argc) return usage_error(a.c_str(), " needs a value");
             (a == "--area" ? cmd.area : cmd.output) = argv[++i];
+        } else if (a == "--preview" && cmd.command == "plot") {
+            if (i + 1 >= argc) return usage_error("--preview needs a path", "");
+            cmd.preview = argv[++i];
         } else if (a == "--png" && cmd.command == "curve") {
             if (i + 1 >= argc) return usage_error("--png needs a path", "");
             cmd.png = argv[++i];
@@ -327,13 +336,20 @@ int plot_command(const command_line& cmd) {
     dialog_script dialog;
     if (dialog_script_of(cmd, true, dialog) != 0) return 2;
     if (check_store(o.store) != 0) return 2;
-    return run_plot(o);
+    int rc = run_plot(o);
+    if (rc == 0 && !cmd.preview.empty())
+        rc = write_preview(o.output.empty()
+                               ? std::filesystem::path(o.script).replace_extension(".prn").string()
+                               : o.output,
+                           cmd.preview);
+    return rc;
 }
 
 } // namespace
 
 int kvrac_main(int argc, char** argv) {
     console_utf8();
+    if (argc > 1 && std::strcmp(argv[1], "view") == 0) return run_view(argc - 1, argv + 1);
     command_line cmd;
     if (int rc = parse(argc, argv, cmd)) return rc;
     if (cmd.version) {
