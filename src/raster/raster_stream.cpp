@@ -20,7 +20,7 @@
 #include "host/host_services.h"
 #include "host/messages.h"
 #include "host/settings.h"
-#include "plot/output.h"
+#include "output/output.h"
 #include "raster/dither.h"
 #include "raster/mmr.h"
 #include "raster/page_bitmap.h"

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "host/settings.h"
-#include "plot/output.h"
+#include "output/output.h"
 #include "plot/plot_handler.h"
 #include "plot/plot_setup.h"
 #include "support/fake_host.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "host/settings.h"
-#include "plot/output.h"
+#include "output/output.h"
 #include "plot/pens.h"
 #include "plot/plot_handler.h"
 #include "raster/raster_image.h"
