@@ -324,6 +324,10 @@ int raster_begin(int32_t width, int32_t height, int32_t n, int32_t ktgl, int32_t
     return 0;
 }
 
+int raster_image_dropped() {
+    return stream.open && stream.dropped ? 1 : 0;
+}
+
 int raster_finish() {
     if (!stream.open || stream.dropped || !stream.page.bytes) return 0;
     int32_t rows = stream.page.rows;
