@@ -55,23 +55,23 @@ constexpr uint32_t chunk_IHDR = 0x49484452, chunk_PLTE = 0x504C5445, chunk_tRNS 
 // compressed stream ends where the image ends, with a sound checksum and nothing after
 // it. That second inflate costs about as much as libpng's own.
 struct chunk_walk {
-    uint64_t offset;       // bytes read from the file so far
-    uint64_t next_head;    // offset of the next chunk's length and type (8 bytes)
-    uint64_t data_start;   // the current chunk's data: from here ..
-    uint64_t data_end;     // .. to here (its CRC follows)
-    uint8_t head[8];       // the next head as it is read
-    uint32_t chunks;       // chunks whose head was read
-    uint32_t type;         // the current chunk's type
-    bool seen_trns;        // a tRNS chunk came
-    bool data_done;        // every row was read: the chunks now read follow the image data
-    bool after_data;       // a chunk other than IDAT came after the image data
-    uint64_t expected;     // bytes the image data inflates to (filter bytes included)
-    uint64_t inflated;     // bytes inflated so far
-    bool z_live;           // z was initialised
-    bool z_ended;          // the compressed stream has ended
-    z_stream z;            // the checking inflate
-    uint8_t scratch[4096]; // its discarded output
-    char fault[96];        // what was wrong, reported through libpng's error path
+    uint64_t offset;        // bytes read from the file so far
+    uint64_t next_head;     // offset of the next chunk's length and type (8 bytes)
+    uint64_t data_start;    // the current chunk's data: from here ..
+    uint64_t data_end;      // .. to here (its CRC follows)
+    uint8_t head[8];        // the next head as it is read
+    uint32_t chunks;        // chunks whose head was read
+    uint32_t type;          // the current chunk's type
+    bool seen_trns;         // a tRNS chunk came
+    bool data_done;         // every row was read: the chunks now read follow the image data
+    bool after_data;        // a chunk other than IDAT came after the image data
+    uint64_t expected;      // bytes the image data inflates to (filter bytes included)
+    uint64_t inflated;      // bytes inflated so far
+    bool z_live;            // z was initialised
+    bool z_ended;           // the compressed stream has ended
+    z_stream z;             // the checking inflate
+    uint8_t scratch[65536]; // its discarded output
+    char fault[96];         // what was wrong, reported through libpng's error path
 };
 
 chunk_walk& walk_of(png_reader& r) {
