@@ -6,8 +6,9 @@
 // (vector_fill_polygon). With halftone fill the area is filled with the message's own
 // pen, so that its grey pattern shows; with solid fill it is filled with the pen that
 // prints (the red pen or the black pen) and the message's pen is selected again after
-// it. A pen number above the palette is written as the host gave it, as message 5 does;
-// a negative one, which no instruction can carry, stands for the black pen.
+// it. A pen number above the palette is kept as the host gave it, as message 5 keeps it
+// for the area pen; a negative one, which no instruction can carry, stands for the
+// black pen.
 #pragma once
 
 #include <cstdint>
