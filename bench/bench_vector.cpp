@@ -11,7 +11,7 @@
 #include "host/settings.h"
 #include "host/wire.h"
 #include "platform/host_address.h"
-#include "plot/output.h"
+#include "output/output.h"
 #include "plot/pens.h"
 
 namespace {

@@ -46,6 +46,10 @@ struct png_reader {
     std::vector<uint8_t> raw;  // one row as decoded, before its compact form
     std::vector<uint8_t> out;  // the same row in compact form
     char error[200];           // what went wrong, after a failure
+    void* walk;                // libpng reader only: its own check of the file's chunks
+    uint8_t palette[256][3];   // libpng reader, indexed images: the PLTE entries
+    uint8_t alpha[256];        // their opacities from tRNS, 255 past those given
+    int32_t palette_count;     // PLTE entries the bit depth can index; 0 when not indexed
 };
 
 // A colour sample c (0 .. 255) with opacity a (0 .. 255) composited over white,
@@ -61,7 +65,9 @@ int png_reader_open(png_reader& r, const std::string& path);
 
 // Decodes the next stored row into *row (valid until the next call). Returns 1 for a
 // row, 0 after the last one, -1 when the data cannot be decoded (r.error says why;
-// later calls return -1 too).
+// later calls return -1 too). The call that delivers the last row also reads the rest
+// of the file up to IEND and fails instead when it is damaged, so that both readers
+// accept and refuse the same files.
 int png_reader_next(png_reader& r, png_row* row);
 
 // Releases the decoder and closes the file. Harmless on a closed reader.

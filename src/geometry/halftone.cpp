@@ -8,7 +8,7 @@
 #include <array>
 #include <cassert>
 
-#include "plot/output.h"
+#include "output/output.h"
 
 namespace {
 

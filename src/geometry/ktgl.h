@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "plot/output.h"
+#include "output/output.h"
 
 // Bytes of a one-word record.
 constexpr int ktgl_word_record_size = 4;

@@ -9,8 +9,7 @@
 #include "geometry/ktgl.h"
 #include "host/device_tables.h"
 #include "host/settings.h"
-#include "plot/output.h"
-#include "plot/pens.h"
+#include "output/output.h"
 
 namespace {
 
@@ -78,30 +77,23 @@ int write_ktgl_page_closing() {
     return out_write_bytes(sizeof page_end, page_end);
 }
 
-int define_ktgl_pens() {
-    bool red = red_printing_applies();
-    int result = 0;
-    for (int pen = 0; pen < pen_count; ++pen) {
-        uint8_t record[pen_definition_size];
-        record[0] = ktgl_pen_definition;
-        record[1] = pen_definition_words;
-        put_be16(pen, record + 2);
-        if (red && pen == settings.red_pen) {
-            put_be16(0xFFFF, record + 4); // red pen: no grey,
-            put_be16(0xFFFF, record + 6);
-            put_be16(0x0000, record + 8); // printed in red
-            put_be16(0xFFFF, record + 10);
-        } else {
-            int grey = pen_grey(pen);
-            put_be16(grey, record + 4); // grey level, halftone pattern of that number
-            put_be16(0xFFFF, record + 6);
-            put_be16(0xFFFF, record + 8);
-            put_be16(0xFFFF, record + 10);
-            if (grey == 0) pens.black_pen = static_cast<int16_t>(pen);
-        }
-        if (out_write_bytes(pen_definition_size, record) < 0) result = -1;
+int write_ktgl_pen_definition(int pen, int grey) {
+    uint8_t record[pen_definition_size];
+    record[0] = ktgl_pen_definition;
+    record[1] = pen_definition_words;
+    put_be16(pen, record + 2);
+    if (grey < 0) {
+        put_be16(0xFFFF, record + 4); // red pen: no grey,
+        put_be16(0xFFFF, record + 6);
+        put_be16(0x0000, record + 8); // printed in red
+        put_be16(0xFFFF, record + 10);
+    } else {
+        put_be16(grey, record + 4); // grey level, halftone pattern of that number
+        put_be16(0xFFFF, record + 6);
+        put_be16(0xFFFF, record + 8);
+        put_be16(0xFFFF, record + 10);
     }
-    return result;
+    return out_write_bytes(pen_definition_size, record);
 }
 
 int write_ktgl_drawing_setup() {

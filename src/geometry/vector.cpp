@@ -15,9 +15,7 @@
 #include "host/host_services.h"
 #include "host/settings.h"
 #include "host/wire.h"
-#include "platform/host_address.h"
-#include "plot/output.h"
-#include "plot/pens.h"
+#include "output/output.h"
 
 vector_state vec = {vec_idle, vec_idle, {0, 0}, {0, 0}, -1, -1, "PE7", 0, 1};
 
@@ -106,11 +104,6 @@ int write_segment(device_point start, device_point delta) {
 bool repeats_last_point(uint16_t x, uint16_t y, bool draw) {
     return vec.state == vec.previous_state && vec.state != vec_idle && x == vec.last_in_x &&
            y == vec.last_in_y && !(draw && vec.state == vec_moved);
-}
-
-// A host pen a polygon may select: the pens of the table, else the black pen.
-int polygon_pen(int pen) {
-    return pen >= 0 && pen < pen_count ? pen : pens.black_pen;
 }
 
 // Selects a pen for the area fill: "SP%d" (KTGL: the area pen record).
@@ -267,7 +260,7 @@ int vector_lift_pen() {
     return 0;
 }
 
-int draw_polygon(int pen, int n, const uint8_t* vertices) {
+int vector_fill_polygon(int fill_pen, int restore_pen, int n, const uint8_t* vertices) {
     if (n <= 1) return 0;
     assert(vertices);
     bool ktgl = ktgl_mode();
@@ -278,32 +271,14 @@ int draw_polygon(int pen, int n, const uint8_t* vertices) {
     vec.previous_state = vec.state;
     vec.state = vec_idle;
 
-    bool halftone = (settings.plot_flags & plot_halftone) != 0;
-    int message_pen = polygon_pen(pen);
-    if (select_fill_pen(halftone ? message_pen : effective_pen(message_pen)) < 0) return -1;
+    if (select_fill_pen(fill_pen) < 0) return -1;
     if ((ktgl ? write_polygon_record(n, vertices) : write_polygon_text(n, vertices)) < 0) return -1;
-    if (!halftone && select_fill_pen(message_pen) < 0) return -1;
+    if (restore_pen >= 0 && select_fill_pen(restore_pen) < 0) return -1;
 
     vec.previous_state = vec.state;
     vec.state = vec_idle;
     output.job_drawn = 1;
     return 0;
-}
-
-int draw_polygon_by_reference() {
-    const uint8_t* rec = host_link.message;
-    if (!rec) return -1;
-    int n = le_i16(rec, 6);
-    if (n <= 1) return 0;
-    const uint8_t* vertices = static_cast<const uint8_t*>(host_addr_ptr(le_u32(rec, 8)));
-    if (!vertices) return -1;
-    return draw_polygon(le_i16(rec, 4), n, vertices);
-}
-
-int draw_polygon_inline() {
-    const uint8_t* rec = host_link.message;
-    if (!rec) return -1;
-    return draw_polygon(le_i16(rec, 6), le_i16(rec, 10), rec + 12);
 }
 
 device_point vector_current_point() {

@@ -15,11 +15,11 @@
 // failed write ends the operation with -1 and leaves the state where it got to.
 //
 // Use by the plot handler: job start calls vector_job_start (with out_open and
-// pens_job_start); message 3 calls reselect_pen_if_pending (plot/pens.h) and then
+// pens_job_start); message 3 writes any pending pen reselection and then calls
 // vector_move_to; message 4 vector_draw_to; message 8 vector_lift_pen; messages 33
-// and 54 close_vector_run, then draw_polygon_inline or draw_polygon_by_reference when
-// the count is above 1, and set pens.reselect_pending after a result of 0. Message 2
-// sets the state to idle before its trailer, whose text begins with ";".
+// and 54 choose the fill pen and call vector_fill_polygon. Message 2 sets the state to
+// idle before its trailer, whose text begins with ";". The encoder knows nothing of
+// host pens or message records: it writes the pens and points it is given.
 #pragma once
 
 #include <cstdint>
@@ -102,21 +102,14 @@ int vector_draw_to(uint16_t x, uint16_t y);
 // pending. Returns 0 or -1.
 int vector_lift_pen();
 
-// Fills the polygon of n vertices (n pairs of little-endian u16 x, y at vertices) with
-// the pen the fill mode gives for pen. n of 1 or less writes nothing and returns 0.
-// Returns -1 without writing anything when n exceeds what a KTGL polygon record holds,
-// else 0 or -1 from the writes. Sets output.job_drawn; the caller then asks for the
-// line pen to be reselected (pens.reselect_pending).
-int draw_polygon(int pen, int n, const uint8_t* vertices);
-
-// Message 54: pen i16 at +4, count i16 at +6, u32 host address of the vertex array at
-// +8 of host_link.message. An address that resolves to nothing gives -1. Returns as
-// draw_polygon.
-int draw_polygon_by_reference();
-
-// Message 33: pen i16 at +6, count i16 at +10, vertices from +12 of host_link.message.
-// Returns as draw_polygon.
-int draw_polygon_inline();
+// Fills the polygon of n vertices (n pairs of little-endian u16 x, y at vertices):
+// closes an open PE run, selects fill_pen for the area ("SP%d"; KTGL the area pen
+// record), writes the outline in polygon mode and fills it (KTGL: one polygon record)
+// and then, when restore_pen is 0 or more, selects restore_pen the same way. n of 1 or
+// less writes nothing and returns 0. Returns -1 without writing anything when n exceeds
+// what a KTGL polygon record holds, else 0 or -1 from the writes. Sets
+// output.job_drawn; the caller then asks for the line pen to be reselected.
+int vector_fill_polygon(int fill_pen, int restore_pen, int n, const uint8_t* vertices);
 
 // The current device point, saved by the raster step around an image, and its restore.
 device_point vector_current_point();

@@ -13,7 +13,7 @@
 #include "host/messages.h"
 #include "host/settings.h"
 #include "host/wire.h"
-#include "plot/output.h"
+#include "output/output.h"
 #include "plot/pens.h"
 #include "plot/plot_handler.h"
 #include "plot/plot_setup.h"
@@ -32,6 +32,15 @@ const uint8_t ktgl_label_header = 0x14;
 
 bool ktgl_mode() {
     return settings.mode_flags & mode_ktgl;
+}
+
+// Plotter steps of a plot-area length, from the host's inches and steps per inch,
+// which can be any double: limited to +-2^29 (far beyond any sheet), so that the page
+// size, which adds two margins, still fits a 32-bit long. NaN gives 0.
+int32_t steps_of(double v) {
+    constexpr double limit = 536870912.0;
+    if (!(v > -limit)) return v != v ? 0 : static_cast<int32_t>(-limit);
+    return v < limit ? static_cast<int32_t>(v) : static_cast<int32_t>(limit);
 }
 
 // Formats and writes one instruction through the buffer. Returns 0 or -1.
@@ -190,10 +199,9 @@ void write_preamble(uint8_t* rec) {
     plot.host_token = host_service_192(30, 1);
 
     const double scale = runtime.scale_factor;
-    job.plot_w = static_cast<int32_t>(plot_setup.steps_x * runtime.printable_length * scale);
-    job.plot_h = static_cast<int32_t>(plot_setup.steps_y * runtime.printable_width * scale);
-    job.margin_steps =
-        static_cast<int32_t>(static_cast<int32_t>(runtime.margins[0] * plot_setup.steps_x) * scale);
+    job.plot_w = steps_of(plot_setup.steps_x * runtime.printable_length * scale);
+    job.plot_h = steps_of(plot_setup.steps_y * runtime.printable_width * scale);
+    job.margin_steps = steps_of(steps_of(runtime.margins[0] * plot_setup.steps_x) * scale);
 
     int result = ktgl_mode() ? write_ktgl_opening() : write_rtl_opening();
     if (result == 0) result = ktgl_mode() ? write_ktgl_geometry() : write_rtl_geometry();

@@ -11,12 +11,13 @@
 #include <cstring>
 
 #include "geometry/ktgl.h"
+#include "geometry/ktgl_page.h"
 #include "geometry/vector.h"
 #include "host/device_tables.h"
 #include "host/host_services.h"
 #include "host/messages.h"
 #include "host/settings.h"
-#include "plot/output.h"
+#include "output/output.h"
 
 pen_state pens = {1, 7, 0, 0, {}, {}, {}, {}};
 
@@ -147,6 +148,18 @@ int write_pen_colours() {
             pens.black_pen = static_cast<int16_t>(pen);
     }
     return 0;
+}
+
+int define_ktgl_pens() {
+    bool red = red_printing_applies();
+    int result = 0;
+    for (int pen = 0; pen < pen_count; ++pen) {
+        bool red_pen = red && pen == settings.red_pen;
+        int grey = pen_grey(pen);
+        if (write_ktgl_pen_definition(pen, red_pen ? -1 : grey) < 0) result = -1;
+        if (!red_pen && grey == 0) pens.black_pen = static_cast<int16_t>(pen);
+    }
+    return result;
 }
 
 int select_pen(int p) {

@@ -66,6 +66,11 @@ int pen_colour_text(int pen, char* out);
 // failed write. Returns 0 or -1.
 int write_pen_colours();
 
+// KTGL+MMR job preamble: the 256 pen definitions, pen i carrying its grey level (the
+// red pen, when red printing applies, its red definition), and makes the last pen of
+// grey 0 the black pen. Runs to the end; returns -1 when any write failed, else 0.
+int define_ktgl_pens();
+
 // Message 5: closes the PE run, current_pen <- effective_pen(p), writes "SP%d"
 // (KTGL: line pen record with current_pen, then area pen record with p). Returns 0 or
 // -1.

@@ -11,10 +11,11 @@
 #include "host/messages.h"
 #include "host/settings.h"
 #include "host/wire.h"
+#include "output/output.h"
 #include "plot/job.h"
-#include "plot/output.h"
 #include "plot/pens.h"
 #include "plot/plot_setup.h"
+#include "plot/polygons.h"
 #include "raster/raster_image.h"
 
 plot_state plot = {-1, 0};

@@ -15,6 +15,9 @@ struct plot_state {
 
 extern plot_state plot;
 
-// Handles one plot message in a host-owned record. Returns 0, or -1 for a failed
-// identification (message 49).
+// Bytes of the record the host hands with every message.
+constexpr int plot_record_size = 2064;
+
+// Handles one plot message in a host-owned record of plot_record_size bytes. Returns 0,
+// or -1 for a failed identification (message 49).
 int KVRAC_CDECL plot_handler(uint8_t* record);

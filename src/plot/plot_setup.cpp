@@ -13,7 +13,7 @@
 #include "host/messages.h"
 #include "host/settings.h"
 #include "host/wire.h"
-#include "plot/output.h"
+#include "output/output.h"
 #include "plot/pens.h"
 #include "ui/dialogs.h"
 

@@ -22,10 +22,10 @@
 #include "host/host_services.h"
 #include "host/settings.h"
 #include "host/wire.h"
+#include "output/output.h"
 #include "platform/host_address.h"
 #include "platform/platform.h"
 #include "plot/job.h"
-#include "plot/output.h"
 #include "plot/pens.h"
 #include "plot/plot_handler.h"
 #include "raster/dither.h"
@@ -180,9 +180,11 @@ void report_failed_line(int32_t r, int32_t count) {
 
 // Pulls lines first .. N-1 from the host into the raster stream. Returns 0 when the
 // image ended normally (all lines, or the host's end flag), -1 when the host reported
-// an error or gave no result.
+// an error or gave no result, or when the stream dropped the image: its rows would
+// only be thrown away, and a sheet-sized image asks for tens of thousands.
 int fetch_lines(get_rows_fn* get_rows, release_rows_fn* release_rows, int32_t first, bool rotated) {
     for (int32_t r = first; r < image.row_count; ++r) {
+        if (raster_image_dropped()) return -1;
         fill_request(r, rotated);
         const uint8_t* result = get_rows(image.request);
         if (!result) {

@@ -20,7 +20,7 @@
 #include "host/host_services.h"
 #include "host/messages.h"
 #include "host/settings.h"
-#include "plot/output.h"
+#include "output/output.h"
 #include "raster/dither.h"
 #include "raster/mmr.h"
 #include "raster/page_bitmap.h"
@@ -322,6 +322,10 @@ int raster_begin(int32_t width, int32_t height, int32_t n, int32_t ktgl, int32_t
     assert(static_cast<int64_t>(stream.page.row_bytes) * stream.page.capacity <=
            (static_cast<int64_t>(stream.device_width) / 8 + 100) * stream.device_height);
     return 0;
+}
+
+int raster_image_dropped() {
+    return stream.open && stream.dropped ? 1 : 0;
 }
 
 int raster_finish() {

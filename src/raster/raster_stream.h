@@ -42,6 +42,10 @@ int raster_begin(int32_t width, int32_t height, int32_t n, int32_t ktgl, int32_t
                  int32_t ktgl_x, int32_t ktgl_y, int32_t transparent, uint8_t key_red,
                  uint8_t key_green, uint8_t key_blue);
 
+// 1 when the open image was given up (no memory for its bitmap or unusable sizes):
+// the caller stops fetching its rows, which would only be thrown away. 0 otherwise.
+int raster_image_dropped();
+
 // Codes and sends the rows held: one piece when 4 x R x (S + 100) <= raster_piece_limit,
 // else bands of raster_band_rows(R) rows, each an independent MMR image, with a band
 // move before every band but the first. Sends nothing when no row is held or the

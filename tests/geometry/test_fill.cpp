@@ -8,7 +8,7 @@
 #include "geometry/halftone.h"
 #include "geometry/ktgl_page.h"
 #include "host/settings.h"
-#include "plot/output.h"
+#include "output/output.h"
 #include "plot/pens.h"
 #include "support/fake_host.h"
 

@@ -9,8 +9,9 @@
 #include "geometry/hpgl_reader.h"
 #include "geometry/vector.h"
 #include "host/settings.h"
-#include "plot/output.h"
+#include "output/output.h"
 #include "plot/pens.h"
+#include "plot/polygons.h"
 #include "support/fake_host.h"
 
 namespace {

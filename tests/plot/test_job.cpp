@@ -1,11 +1,12 @@
 // Plot set-up messages, the job preamble and the trailer, as the host sees them.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
 #include "host/settings.h"
-#include "plot/output.h"
+#include "output/output.h"
 #include "plot/plot_handler.h"
 #include "plot/plot_setup.h"
 #include "support/fake_host.h"
@@ -195,6 +196,33 @@ TEST_F(Job, RtlPreambleOpening) {
     EXPECT_EQ(fake.calls_192.front(), std::make_pair(30, 1));
     EXPECT_EQ(fake.calls_192.back(), std::make_pair(5, 1));
     EXPECT_EQ(output.out_buffer, nullptr);
+}
+
+TEST_F(Job, PlotAreaStepsBeyondAnySheetAreLimitedInThePreamble) {
+    // Message 48 takes the host's steps per inch as given: an absurd one must not
+    // overflow the page size, and NaN counts as 0.
+    const struct {
+        double steps;
+        const char* geometry;
+    } cases[] = {
+        {1e300, "PS536870912,536870912IP0,0,536870912,536870912SC0,536870912,0,536870912"},
+        {-1e300, "PS-536870912,-536870912IP0,0,-536870912,-536870912"},
+        {std::nan(""), "PS0,0IP0,0,0,0SC0,0,0,0IW0,0,0,0;"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.steps);
+        SetUp();
+        identify();
+        begin();
+        auto rec = record(48);
+        le_put_f64(rec.data(), 9, 100.0);
+        le_put_f64(rec.data(), 17, 100.0);
+        le_put_f64(rec.data(), 41, c.steps);
+        le_put_f64(rec.data(), 49, c.steps);
+        send(rec);
+        ASSERT_EQ(le_i16(send(30).data(), 0), 0);
+        EXPECT_NE(finish_drawn().find(c.geometry), std::string::npos) << fake.sent.substr(0, 200);
+    }
 }
 
 TEST_F(Job, FinisherLabelMarginAndManualFeed) {

@@ -5,7 +5,7 @@
 
 #include "geometry/vector.h"
 #include "host/settings.h"
-#include "plot/output.h"
+#include "output/output.h"
 #include "plot/pens.h"
 #include "support/fake_host.h"
 

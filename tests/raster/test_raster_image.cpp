@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "host/messages.h"
 #include "host/settings.h"
-#include "plot/output.h"
+#include "output/output.h"
 #include "plot/pens.h"
 #include "plot/plot_handler.h"
 #include "raster/raster_image.h"
@@ -380,6 +381,29 @@ TEST_F(RasterImage, FaultsNeverWriteOutsideTheImage) {
     send(record(2));
     EXPECT_EQ(fake.sent, "");
     EXPECT_TRUE(host.requests.empty());
+}
+
+TEST_F(RasterImage, AnImageDroppedForWantOfMemoryAsksTheHostForNoRows) {
+    // Corners 2 * 10^8 plotter units apart: some 1.2 * 10^8 dots a side at 600 dpi,
+    // far more bitmap than memory holds.
+    start(0x0100, 23);
+    send_point(3, 10, 10);
+    send(header(0, 0, 200000000, 200000000, 10, 20));
+    send(record(8));
+    EXPECT_TRUE(host.requests.empty());
+    EXPECT_EQ(host.releases, 0);
+    EXPECT_EQ(fake.printed, std::string("\n") + message_text(2)); // the memory message
+    // The stream is still framed and closed, and vector mode is restored after it.
+    std::string out = after_preamble();
+    EXPECT_NE(out.find("\x1B*t600R\x1B*rC\x1B%0BTR0;PA200000000,0PU"), std::string::npos);
+    EXPECT_EQ(out.find("*b8M"), std::string::npos);
+    EXPECT_EQ(plot.raster_marker, 0);
+
+    // The next image of a usable size is fetched as usual.
+    host = image_host{};
+    send(header(1000, 2000, 1100, 2200, 10, 20));
+    send(record(8));
+    EXPECT_EQ(host.requests.size(), 117u);
 }
 
 } // namespace

@@ -374,6 +374,154 @@ TEST_F(PngDecode, EveryTruncationAndEveryChangedByteIsRefused) {
     EXPECT_EQ(accepted, 0) << "first accepted: " << first;
 }
 
+// ---- Both readers give the same verdict ----
+
+struct png_chunk {
+    std::string type, data;
+};
+
+// The chunks of a file (after the signature), as written; stops at a cut chunk.
+std::vector<png_chunk> chunks_of(const std::string& file) {
+    std::vector<png_chunk> out;
+    for (size_t at = 8; at + 12 <= file.size();) {
+        const uint32_t n = static_cast<uint32_t>(static_cast<uint8_t>(file[at])) << 24 |
+                           static_cast<uint8_t>(file[at + 1]) << 16 |
+                           static_cast<uint8_t>(file[at + 2]) << 8 |
+                           static_cast<uint8_t>(file[at + 3]);
+        if (at + 12 + n > file.size()) break;
+        out.push_back({file.substr(at + 4, 4), file.substr(at + 8, n)});
+        at += 12 + n;
+    }
+    return out;
+}
+
+std::string file_of(const std::vector<png_chunk>& chunks) {
+    std::string out = signature;
+    for (const png_chunk& c : chunks) out += chunk(c.type, c.data);
+    return out;
+}
+
+// Reads the file with both readers: the verdicts must agree, and so must the rows when
+// both accept it. Returns true when accepted.
+bool same_verdict(const fs::path& dir, const std::string& bytes, const std::string& what) {
+    SCOPED_TRACE(what);
+    write_file(dir / "v.png", bytes);
+    const decoded lib = decode(dir / "v.png", false), own = decode(dir / "v.png", true);
+    EXPECT_EQ(lib.error.empty(), own.error.empty())
+        << "libpng: '" << lib.error << "', decoder: '" << own.error << "'";
+    if (lib.error.empty() && own.error.empty()) {
+        EXPECT_EQ(own.rows.size(), lib.rows.size());
+        EXPECT_EQ(own.pixels, lib.pixels);
+    }
+    return lib.error.empty();
+}
+
+TEST_F(PngDecode, BothReadersAcceptAndRefuseTheSameDamagedFiles) {
+    const std::string z = deflated(grey_rows);
+    const std::string head = signature + ihdr(4, 3, 8, 0);
+    const std::string idat = chunk("IDAT", z);
+    const std::string plte = chunk("PLTE", "\1\2\3\4\5\6");
+    std::string bad_last_crc = head + chunk("IDAT", z.substr(0, 5)) + idat.substr(0, 0) +
+                               chunk("IDAT", z.substr(5)) + iend;
+    bad_last_crc[bad_last_crc.size() - 13] ^= 1; // the last IDAT chunk's CRC
+    std::string bad_text_crc = head + chunk("tEXt", std::string("a\0b", 3)) + idat + iend;
+    bad_text_crc[head.size() + 10] ^= 1;
+    std::string adler = z;
+    adler.back() ^= 1;
+    // The compressed stream's last four bytes (its checksum) in IDAT chunks of their own.
+    const std::string tail_split = head + chunk("IDAT", z.substr(0, z.size() - 4)) +
+                                   chunk("IDAT", z.substr(z.size() - 4, 2)) +
+                                   chunk("IDAT", z.substr(z.size() - 2)) + iend;
+    const struct {
+        std::string bytes;
+        bool accepted;
+        const char* what;
+    } cases[] = {
+        {head + idat, false, "IEND missing"},
+        {head + idat + chunk("IEND", "x"), false, "IEND of nonzero length"},
+        {signature + ihdr(1, 1, 2, 3) + plte + chunk("IDAT", deflated(std::string("\0\x80", 2))) +
+             iend,
+         false, "palette index beyond PLTE"},
+        {bad_last_crc, false, "CRC error in the last IDAT"},
+        {head + idat + ihdr(4, 3, 8, 0) + iend, false, "IHDR after the data"},
+        {signature + ihdr(1, 1, 8, 2) + chunk("IDAT", deflated(std::string(4, '\0'))) + plte + iend,
+         false, "PLTE after the data"},
+        {head + idat + chunk("tRNS", std::string("\0\1", 2)) + iend, false, "tRNS after the data"},
+        {head + idat + chunk("CRIT", "") + iend, false, "unknown critical chunk after the data"},
+        {head + idat + chunk("crIt", "x") + iend, true, "unknown ancillary chunk after the data"},
+        {head + chunk("gAMA", "\1\2\3") + chunk("sRGB", "\7") + chunk("pHYs", "") + idat + iend,
+         true, "known ancillary chunks of wrong sizes, which nothing uses"},
+        {bad_text_crc, false, "CRC error in an ancillary chunk"},
+        {signature + chunk("tEXt", std::string("a\0b", 3)) + ihdr(4, 3, 8, 0) + idat + iend, false,
+         "a chunk before IHDR"},
+        {tail_split, true, "checksum in IDAT chunks of its own"},
+        {head + idat + chunk("IDAT", "z") + iend, false, "IDAT data after the stream's end"},
+        {head + chunk("IDAT", z + "z") + iend, false, "bytes after the stream's end"},
+        {head + idat + chunk("IDAT", "") + iend, true, "an empty IDAT after the data"},
+        {head + idat + chunk("teXt", "") + chunk("IDAT", "") + iend, false,
+         "an IDAT after another chunk after the data"},
+        {head + chunk("tRNS", std::string("\1\0", 2)) + idat + iend, false,
+         "transparent grey beyond the bit depth"},
+        {signature + ihdr(2, 1, 8, 2) + chunk("tRNS", std::string(6, '\0')) + plte +
+             chunk("IDAT", deflated(std::string("\0\1\2\3\4\5\6", 7))) + iend,
+         false, "PLTE after tRNS"},
+        {grey_file(adler), false, "a damaged checksum"},
+        {grey_file(deflated(grey_rows + std::string(1, '\0'))), false, "more data than rows"},
+        {grey_file(deflated(grey_rows.substr(0, 12))), false, "fewer data than rows"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(same_verdict(dir, c.bytes, c.what), c.accepted) << c.what;
+
+    // Damage generated from sound files of several kinds: every cut, every byte changed
+    // three ways, and chunks dropped, repeated, swapped and inserted everywhere.
+    std::vector<std::string> sound = {grey_file(z), tail_split};
+    for (const corpus_image& img :
+         {corpus_image{5, 3, 3, 2, false, 1, 5}, corpus_image{6, 5, 0, 1, true, 1, 5},
+          corpus_image{3, 2, 6, 16, false, 0, 4}}) {
+        write_corpus_png(dir / "sound.png", img);
+        sound.push_back(slurp(dir / "sound.png"));
+    }
+    const std::vector<png_chunk> extra = {
+        {"CRIT", ""},       {"crIt", "x"},  {"IHDR", std::string(13, '\1')},
+        {"PLTE", "\1\2\3"}, {"tRNS", "\0"}, {"IDAT", ""},
+        {"IDAT", "x"},      {"IEND", ""},   {"IEND", "x"}};
+    int files = 0, accepted = 0;
+    for (const std::string& good : sound) {
+        ASSERT_TRUE(same_verdict(dir, good, "sound file " + std::to_string(files)));
+        for (size_t n = 0; n < good.size(); ++n)
+            accepted += same_verdict(dir, good.substr(0, n), "cut at " + std::to_string(n));
+        for (size_t i = 0; i < good.size(); ++i)
+            for (int flip : {0x01, 0x20, 0xFF}) {
+                std::string b = good;
+                b[i] = static_cast<char>(b[i] ^ flip);
+                accepted += same_verdict(dir, b, "byte " + std::to_string(i));
+            }
+        const std::vector<png_chunk> chunks = chunks_of(good);
+        for (size_t i = 0; i < chunks.size(); ++i) {
+            auto dropped = chunks, repeated = chunks, swapped = chunks;
+            dropped.erase(dropped.begin() + static_cast<long>(i));
+            repeated.insert(repeated.begin() + static_cast<long>(i), chunks[i]);
+            if (i + 1 < chunks.size()) std::swap(swapped[i], swapped[i + 1]);
+            accepted +=
+                same_verdict(dir, file_of(dropped), "chunk " + std::to_string(i) + " dropped");
+            accepted +=
+                same_verdict(dir, file_of(repeated), "chunk " + std::to_string(i) + " twice");
+            accepted +=
+                same_verdict(dir, file_of(swapped), "chunk " + std::to_string(i) + " swapped");
+        }
+        for (size_t i = 0; i <= chunks.size(); ++i)
+            for (const png_chunk& e : extra) {
+                auto inserted = chunks;
+                inserted.insert(inserted.begin() + static_cast<long>(i), e);
+                accepted += same_verdict(dir, file_of(inserted),
+                                         e.type + " inserted at " + std::to_string(i));
+            }
+        ++files;
+    }
+    // Some damage leaves a sound file (an ancillary chunk repeated, an empty IDAT after
+    // the data); most does not.
+    EXPECT_GT(accepted, 0);
+}
+
 } // namespace
 
 #endif

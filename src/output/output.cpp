@@ -5,7 +5,7 @@
 // pattern download). Appends must be plain copies; the host's write service is called
 // only when the 2 MB buffer cannot take the next piece and at job end, each time in
 // slices of 128 bytes, which is what the host's port driver takes per call.
-#include "plot/output.h"
+#include "output/output.h"
 
 #include <cassert>
 #include <cstdlib>

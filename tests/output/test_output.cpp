@@ -4,7 +4,7 @@
 
 #include "host/messages.h"
 #include "host/settings.h"
-#include "plot/output.h"
+#include "output/output.h"
 #include "support/fake_host.h"
 
 namespace {
