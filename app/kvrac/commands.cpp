@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kvrac/dialog_cmd.h"
+#include "kvrac/drawing_cmd.h"
 #include "kvrac/plot_cmd.h"
 #include "kvrac/show.h"
 #include "link/config_sequence.h"
@@ -25,7 +26,7 @@ const char program_help[] =
     "\n"
     "Commands:\n"
     "  config     configure the driver and store its settings\n"
-    "  plot       plot a script into a print job\n"
+    "  plot       plot a script, a DXF drawing or an HP-GL/2 plot file into a print job\n"
     "  report     show the driver's own settings summary (French)\n"
     "  legend     show the driver's line-type legend (French)\n"
     "  show       print the stored settings\n"
@@ -67,10 +68,14 @@ const char show_help[] = "Usage: kvrac show [--settings PATH]\n"
                          "Exit status: 0 shown, 1 nothing is stored, 2 bad usage.\n";
 
 const char plot_help[] =
-    "Usage: kvrac plot SCRIPT [-o JOB] [--area LxW] [--settings PATH]\n"
+    "Usage: kvrac plot SCRIPT|DRAWING [-o JOB] [--area LxW] [--settings PATH]\n"
+    "                  [--scale 1:N] [--fit] [--center] [--rotate DEG] [--origin X,Y]\n"
+    "                  [--units mm|in] [--pens FILE]\n"
     "\n"
-    "Plots a script (see docs/plot-scripts.md) with the stored settings and writes the\n"
-    "print job. When nothing is stored yet, the driver is configured with its\n"
+    "Plots a script (see docs/plot-scripts.md), a DXF drawing or an HP-GL/2 plot file\n"
+    "(told apart by their content, then their extension) with the stored settings and\n"
+    "writes the print job. The placement options below act on drawings.\n"
+    "When nothing is stored yet, the driver is configured with its\n"
     "defaults first.\n"
     "\n"
     "  -o, --output JOB  job file (default: the script's name with .prn; - for\n"
@@ -137,6 +142,7 @@ struct command_line {
     bool interactive;                  // config and plot --interactive
     std::vector<dialog_option> dialog; // config and plot: options acting on the dialogs
     std::string png;                   // curve --png
+    drawing_options drawing;           // plot: placement of a drawing
 };
 
 int usage_error(const char* what, const std::string& detail) {
@@ -158,7 +164,7 @@ const char* help_of(const std::string& command) {
 
 // Parses argv into cmd. Returns 0, or 2 after reporting a usage error.
 int parse(int argc, char** argv, command_line& cmd) {
-    cmd = {"", {}, nullptr, false, false, "", "", false, {}, ""};
+    cmd = {"", {}, nullptr, false, false, "", "", false, {}, "", {}};
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "-h" || a == "--help") {
@@ -183,6 +189,8 @@ int parse(int argc, char** argv, command_line& cmd) {
         } else if (a == "--png" && cmd.command == "curve") {
             if (i + 1 >= argc) return usage_error("--png needs a path", "");
             cmd.png = argv[++i];
+        } else if (int took = cmd.command == "plot" ? take_drawing_option(argc, argv, i, cmd.drawing) : 0) {
+            if (took == 2) return 2;
         } else if ((cmd.command == "config" || cmd.command == "plot") && a.rfind("--", 0) == 0) {
             int taken = take_dialog_option(argc, argv, i, cmd.dialog);
             if (taken == 2) return 2;
@@ -220,6 +228,10 @@ int plot_command(const command_line& cmd) {
     }
     if (o.script == "-" && o.output.empty())
         return usage_error("a script read from standard input needs -o", "");
+    if (is_drawing_file(o.script)) return run_plot_drawing(o, cmd.drawing);
+    if (cmd.drawing.given)
+        return usage_error("placement and pen options act on drawings (DXF, HP-GL/2), not on ",
+                           "the plot script " + o.script);
     return run_plot(o);
 }
 
@@ -239,6 +251,7 @@ int kvrac_main(int argc, char** argv) {
         std::fputs(text, stdout);
         if (!cmd.args.empty() && (cmd.args[0] == "config" || cmd.args[0] == "plot"))
             std::fputs(dialog_options_help, stdout);
+        if (!cmd.args.empty() && cmd.args[0] == "plot") std::fputs(drawing_options_help, stdout);
         return cmd.command.empty() && !cmd.help ? 2 : 0;
     }
     if (cmd.help) {
@@ -247,6 +260,7 @@ int kvrac_main(int argc, char** argv) {
         std::fputs(text, stdout);
         if (cmd.command == "config" || cmd.command == "plot")
             std::fputs(dialog_options_help, stdout);
+        if (cmd.command == "plot") std::fputs(drawing_options_help, stdout);
         return 0;
     }
     if (cmd.command == "config") return run_config(cmd);

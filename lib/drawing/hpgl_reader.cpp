@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <numbers>
 #include <vector>
 
@@ -24,6 +25,19 @@ namespace {
 constexpr double plu_per_mm = 40;
 constexpr size_t path_chunk = 65536;      // points held before a path is handed on
 constexpr size_t polygon_limit = 2000000; // points the polygon buffer accepts
+
+// Takes what later pages draw, only to tell that there was some.
+struct discard_sink : drawing_sink {
+    double tol;
+    bool got = false;
+    explicit discard_sink(double t) : tol(t) {}
+    double tolerance() const override { return tol; }
+    void path(const drawing_style&, const drawing_point*, size_t, bool) override { got = true; }
+    void fill(const drawing_style&, const std::vector<std::vector<drawing_point>>&) override {
+        got = true;
+    }
+    void text(const drawing_style&, const text_run&) override { got = true; }
+};
 
 struct hpgl_state {
     const char* p;   // next byte
@@ -64,8 +78,8 @@ struct hpgl_state {
 
     std::vector<drawing_point> run; // the pen-down path being gathered, page units
     std::map<std::string, long> skipped;
-    bool drawn = false; // anything drawn on this page
-    bool more_pages = false;
+    bool drawn = false;                   // anything drawn on this page
+    std::unique_ptr<discard_sink> discard; // takes the pages after the first
 };
 
 // Plotter units of the file's own frame to the page (RO applied).
@@ -644,7 +658,11 @@ void instruction(hpgl_state& s, const std::string& m) {
     } else if (m == "PG") {
         flush(s);
         skip_rest(s);
-        if (s.drawn) s.more_pages = true; // later pages would overprint this one
+        // Later pages would overprint this one: they are read into nothing, and noted.
+        if (s.drawn && !s.discard) {
+            s.discard = std::make_unique<discard_sink>(s.sink->tolerance());
+            s.sink = s.discard.get();
+        }
     } else {
         ++s.skipped[m];
         skip_rest(s);
@@ -718,7 +736,7 @@ void hpgl_read(const char* data, size_t size, const std::string& name, drawing_s
     report.units = drawing_units::plotter;
     report.unit_mm = 0.025;
     bool gl = !(size > 0 && data[0] == 27); // a bare plot file starts in HP-GL/2
-    while (s.p < s.end && !s.more_pages) {
+    while (s.p < s.end) {
         char c = *s.p;
         if (c == 27) {
             flush(s);
@@ -743,7 +761,7 @@ void hpgl_read(const char* data, size_t size, const std::string& name, drawing_s
         instruction(s, m);
     }
     flush(s);
-    if (s.more_pages)
+    if (s.discard && s.discard->got)
         report.notes.push_back("the plot file has more than one page: only the first is plotted");
     if (!s.skipped.empty()) {
         std::string list;
