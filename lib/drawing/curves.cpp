@@ -42,7 +42,10 @@ affine scaling(double sx, double sy) {
 }
 
 double max_scale(const affine& m) {
-    return std::max(std::hypot(m.a, m.d), std::hypot(m.b, m.e));
+    // The largest singular value of the linear part.
+    double sum = m.a * m.a + m.b * m.b + m.d * m.d + m.e * m.e;
+    double det = m.a * m.e - m.b * m.d;
+    return std::sqrt((sum + std::sqrt(std::max(0.0, sum * sum - 4 * det * det))) / 2);
 }
 
 namespace {
@@ -95,12 +98,12 @@ void flatten_bulge(drawing_point a, drawing_point b, double bulge, double tol,
     }
     double sweep = 4 * std::atan(bulge); // included angle, > 0 anticlockwise
     double r = chord / (2 * std::sin(std::fabs(sweep) / 2));
-    // Centre: from the chord's midpoint along its normal, to the left for anticlockwise.
-    double h = r * std::cos(sweep / 2) * (bulge > 0 ? 1 : -1); // signed distance to centre
+    // Centre: from the chord's midpoint along its left normal for an anticlockwise arc
+    // (right for clockwise), passing to the other side when the arc exceeds a half turn.
+    double h = r * std::cos(sweep / 2) * (bulge > 0 ? 1 : -1);
     double mx = (a.x + b.x) / 2, my = (a.y + b.y) / 2;
     double nx = -dy / chord, ny = dx / chord;
-    double s = bulge > 0 ? 1 : -1;
-    drawing_point c{mx + nx * h * s, my + ny * h * s};
+    drawing_point c{mx + nx * h, my + ny * h};
     double start = std::atan2(a.y - c.y, a.x - c.x);
     size_t from = out.size();
     flatten_arc(c, r, start, sweep, tol, out);
