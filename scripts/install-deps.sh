@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when any is missing.
 set -euo pipefail
-packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev libpng-dev libtiff-dev zlib1g-dev)
+packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev libpng-dev libtiff-dev zlib1g-dev libdxflib-dev hershey-fonts-data)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <fstream>
 #include <numbers>
+#include <unistd.h>
 
 #include "drawing/plot_writer.h"
 #include "dxf/dxf_reader.h"
@@ -75,7 +76,9 @@ struct result {
 
 result read(const std::string& text, bool stroke = false) {
     static int n = 0;
-    std::string path = ::testing::TempDir() + "/t" + std::to_string(++n) + ".dxf";
+    // Tests run as parallel processes: the file name carries the process.
+    std::string path = ::testing::TempDir() + "/kvrac-dxf-" + std::to_string(getpid()) + "-" +
+                       std::to_string(++n) + ".dxf";
     std::ofstream(path, std::ios::binary) << text;
     result r;
     r.sink.stroke_text = stroke;
