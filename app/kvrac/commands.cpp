@@ -189,7 +189,9 @@ int parse(int argc, char** argv, command_line& cmd) {
         } else if (a == "--png" && cmd.command == "curve") {
             if (i + 1 >= argc) return usage_error("--png needs a path", "");
             cmd.png = argv[++i];
-        } else if (int took = cmd.command == "plot" ? take_drawing_option(argc, argv, i, cmd.drawing) : 0) {
+        } else if (int took = cmd.command == "plot"
+                                  ? take_drawing_option(argc, argv, i, cmd.drawing)
+                                  : 0) {
             if (took == 2) return 2;
         } else if ((cmd.command == "config" || cmd.command == "plot") && a.rfind("--", 0) == 0) {
             int taken = take_dialog_option(argc, argv, i, cmd.dialog);

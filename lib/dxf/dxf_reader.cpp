@@ -157,6 +157,7 @@ struct reader : DL_CreationAdapter {
     std::vector<const std::string*> insert_stack;
     std::map<std::string, long> skipped;
     long paper_space = 0;
+    long rough_splines = 0; // splines drawn as their control polygon
 
     [[noreturn]] void fail(long line, const std::string& what) const {
         throw drawing_failure(name + ":" + std::to_string(line) + ": " + what);
@@ -783,11 +784,13 @@ struct reader : DL_CreationAdapter {
             std::vector<double> w = e.weights;
             if (std::all_of(w.begin(), w.end(), [](double x) { return x == 1; })) w.clear();
             if (!e.pts.empty()) {
-                if (!flatten_spline(e.degree, e.pts, e.extra, w, tol, pts))
-                    fail(e.line, "SPLINE of degree " + std::to_string(e.degree) + " with " +
-                                     std::to_string(e.pts.size()) + " control points and " +
-                                     std::to_string(e.extra.size()) +
-                                     " knots is not a valid spline");
+                // Knots that do not fit the control points (periodic splines written
+                // loosely): a clamped uniform vector; failing that, the control polygon.
+                if (!flatten_spline(e.degree, e.pts, e.extra, w, tol, pts) &&
+                    !flatten_spline(e.degree, e.pts, {}, w, tol, pts)) {
+                    ++rough_splines;
+                    pts = e.pts;
+                }
             } else if (!e.rings.empty()) {
                 pts = e.rings[0]; // fit points only: drawn through them
             }
@@ -1090,6 +1093,9 @@ void dxf_read_file(const std::string& path, drawing_sink& sink, drawing_report& 
     if (total)
         report.notes.push_back(std::to_string(total) + " entit" + (total == 1 ? "y" : "ies") +
                                " not plotted: " + list);
+    if (r.rough_splines)
+        report.notes.push_back(std::to_string(r.rough_splines) +
+                               " SPLINE(s) with unusable knots drawn as their control polygon");
     if (r.paper_space)
         report.notes.push_back(std::to_string(r.paper_space) + " paper space entit" +
                                (r.paper_space == 1 ? "y" : "ies") +

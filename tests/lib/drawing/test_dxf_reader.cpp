@@ -311,6 +311,31 @@ TEST(DxfReader, BadFilesAreRefusedWithFileAndLine) {
     EXPECT_NE(e.find(":" + std::to_string(line_no) + ":"), std::string::npos) << e;
 }
 
+TEST(DxfReader, SplinesFromControlPointsAndKnots) {
+    drawing d;
+    // A cubic Bezier as a clamped B-spline: ends on its first and last control points,
+    // and at t = 1/2 passes (P0 + 3 P1 + 3 P2 + P3) / 8 = (1.5, 0.75).
+    auto spline = [&](std::initializer_list<double> knots) {
+        d.entities(0, "SPLINE")(8, "0")(70, 8)(71, 3)(72, static_cast<int>(knots.size()))(73, 4)(74,
+                                                                                                 0);
+        for (double k : knots) d.entities(40, k);
+        for (auto [x, y] : {std::pair{0.0, 0.0}, {1.0, 1.0}, {2.0, 1.0}, {3.0, 0.0}})
+            d.entities(10, x)(20, y)(30, 0.0);
+    };
+    spline({0, 0, 0, 0, 1, 1, 1, 1});
+    spline({0, 0, 1}); // knots that do not fit: drawn with a clamped uniform vector
+    result r = read(d.text());
+    ASSERT_TRUE(r.error.empty()) << r.error;
+    ASSERT_EQ(r.sink.paths.size(), 2u);
+    for (const auto& p : r.sink.paths) {
+        near(p.points.front(), 0, 0), near(p.points.back(), 3, 0);
+        double best = 1e9;
+        for (auto q : p.points) best = std::min(best, std::hypot(q.x - 1.5, q.y - 0.75));
+        EXPECT_LT(best, 1e-9);
+        for (auto q : p.points) EXPECT_LE(q.y, 0.75 + r.sink.tol);
+    }
+}
+
 TEST(DxfReader, UnsupportedEntitiesAreCounted) {
     drawing d;
     d.entities(0, "XLINE")(8, "0")(10, 0.0)(20, 0.0)(11, 1.0)(21, 0.0);
