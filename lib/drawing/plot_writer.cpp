@@ -7,8 +7,12 @@
 #include "drawing/plot_writer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <limits>
+#include <memory>
 
 namespace {
 
@@ -256,18 +260,110 @@ double unit_mm_of(drawing_units u) {
 
 } // namespace
 
+namespace {
+
+// Unless the drawing is fitted, its scale is known before its extents are: the first
+// pass then flattens at the final tolerance and spools every operation to a scratch
+// file, and the second pass replays the file instead of parsing the drawing again.
+// Memory stays flat; the spool costs a sequential write and read.
+struct spool_sink : drawing_sink {
+    std::FILE* file;
+    bounds_sink bounds;
+    const drawing_report& report;
+    const placement_options& place;
+    double tol_plu, plu_per_mm;
+    bool write_failed = false;
+
+    spool_sink(std::FILE* f, const drawing_report& r, const placement_options& p, double t,
+               double ppm)
+        : file(f), report(r), place(p), tol_plu(t), plu_per_mm(ppm) {}
+
+    double tolerance() const override {
+        // The drawing's unit is in its header, read before any entity.
+        double unit = report.unit_mm > 0 ? report.unit_mm : unit_mm_of(place.units);
+        if (!(unit > 0)) unit = 1;
+        return tol_plu / ((place.scale > 0 ? place.scale : 1) * unit * plu_per_mm);
+    }
+    void put(const void* p, size_t n) {
+        if (std::fwrite(p, 1, n, file) != n) write_failed = true;
+    }
+    void put_style(char kind, const drawing_style& s) {
+        put(&kind, 1);
+        put(&s, sizeof s);
+    }
+    void path(const drawing_style& s, const drawing_point* p, size_t n, bool closed) override {
+        bounds.path(s, p, n, closed);
+        put_style(closed ? 'C' : 'P', s);
+        put(&n, sizeof n);
+        put(p, n * sizeof *p);
+    }
+    void fill(const drawing_style& s,
+              const std::vector<std::vector<drawing_point>>& rings) override {
+        bounds.fill(s, rings);
+        put_style('F', s);
+        size_t count = rings.size();
+        put(&count, sizeof count);
+        for (const auto& r : rings) {
+            size_t n = r.size();
+            put(&n, sizeof n);
+            put(r.data(), n * sizeof r[0]);
+        }
+    }
+};
+
+// Replays a spool into the writer. False when the file cannot be read back whole.
+bool replay(std::FILE* file, drawing_sink& sink) {
+    std::vector<drawing_point> pts;
+    std::vector<std::vector<drawing_point>> rings;
+    auto get = [file](void* p, size_t n) { return std::fread(p, 1, n, file) == n; };
+    for (char kind; get(&kind, 1);) {
+        drawing_style s;
+        size_t n;
+        if (!get(&s, sizeof s) || !get(&n, sizeof n)) return false;
+        if (kind == 'F') {
+            rings.resize(n);
+            for (auto& r : rings) {
+                size_t m;
+                if (!get(&m, sizeof m)) return false;
+                r.resize(m);
+                if (!get(r.data(), m * sizeof r[0])) return false;
+            }
+            sink.fill(s, rings);
+        } else {
+            pts.resize(n);
+            if (!get(pts.data(), n * sizeof pts[0])) return false;
+            sink.path(s, pts.data(), n, kind == 'C');
+        }
+    }
+    return !std::ferror(file);
+}
+
+} // namespace
+
 int plot_drawing(const std::function<void(drawing_sink&, drawing_report&)>& read,
                  const placement_options& place, const pen_table& pens, const sheet_geometry& sheet,
                  const plot_emitter& emit, drawing_summary* sum, std::string* error) {
     *sum = drawing_summary{};
+    const double plu_per_mm = sheet.steps_per_inch / 25.4;
+    const double tol_plu = sheet.steps_per_inch / (2 * sheet.dpi);
     drawing_report report;
-    bounds_sink bounds;
+    bounds_sink coarse;
+    std::vector<char> buffer(place.fit ? 0 : 1 << 20); // outlives the spool's stream
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> spool(place.fit ? nullptr : std::tmpfile(),
+                                                          &std::fclose);
+    std::unique_ptr<spool_sink> spooled;
+    if (spool) {
+        std::setvbuf(spool.get(), buffer.data(), _IOFBF, buffer.size());
+        spooled = std::make_unique<spool_sink>(spool.get(), report, place, tol_plu, plu_per_mm);
+    }
     try {
-        read(bounds, report);
+        read(spooled ? static_cast<drawing_sink&>(*spooled) : coarse, report);
     } catch (const drawing_failure& f) {
         *error = f.what();
         return 2;
     }
+    const bounds_sink& bounds = spooled ? spooled->bounds : coarse;
+    bool replayable = spooled && !spooled->write_failed && std::fflush(spool.get()) == 0;
     sum->notes = report.notes;
     if (bounds.empty()) {
         sum->notes.push_back("the drawing has nothing to plot");
@@ -289,7 +385,6 @@ int plot_drawing(const std::function<void(drawing_sink&, drawing_report&)>& read
         rx0 = std::min(rx0, r.x), ry0 = std::min(ry0, r.y);
         rx1 = std::max(rx1, r.x), ry1 = std::max(ry1, r.y);
     }
-    const double plu_per_mm = sheet.steps_per_inch / 25.4;
     const double ox = place.origin_x_mm * plu_per_mm, oy = place.origin_y_mm * plu_per_mm;
     double k; // plotter units per drawing unit
     if (place.fit) {
@@ -318,12 +413,22 @@ int plot_drawing(const std::function<void(drawing_sink&, drawing_report&)>& read
     writer.place = compose(translation(tx, ty), compose(scaling(k, k), turn));
     writer.w = std::min(sheet.width_plu, 65535.0);
     writer.h = std::min(sheet.height_plu, 65535.0);
-    writer.tol = sheet.steps_per_inch / (2 * sheet.dpi) / k;
+    writer.tol = tol_plu / k;
     sum->scale = k;
     sum->extent_mm[0] = (k * rx0 + tx) / plu_per_mm;
     sum->extent_mm[1] = (k * ry0 + ty) / plu_per_mm;
     sum->extent_mm[2] = (k * rx1 + tx) / plu_per_mm;
     sum->extent_mm[3] = (k * ry1 + ty) / plu_per_mm;
+    if (replayable) {
+        std::rewind(spool.get());
+        if (!replay(spool.get(), writer)) {
+            *error =
+                "cannot read back the drawing's scratch file: " + std::string(std::strerror(errno));
+            return 2;
+        }
+        sum->missing_glyphs = spooled->missing_glyphs;
+        return writer.status == 0 ? 0 : 1;
+    }
     drawing_report again;
     try {
         read(writer, again);

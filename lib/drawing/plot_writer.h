@@ -1,10 +1,12 @@
 // From drawing operations to the driver's plot messages: placement on the sheet,
 // clipping to the printable area, the pen table, and the commands a host sends.
 //
-// A drawing is read twice: the first pass measures its extents (and learns its units),
-// the placement is settled from them, and the second pass streams every operation
-// through the writer, which keeps only the current pen, line type and width. Memory
-// therefore stays flat whatever the drawing's size.
+// Placement needs the drawing's extents before the first command. Unless the drawing is
+// fitted, its scale (and so the flattening tolerance) is known at the start: the reader
+// runs once, its operations go to a scratch file while the extents are measured, and the
+// file is replayed through the writer. With --fit the reader runs twice (extents, then
+// plot). The writer keeps only the current pen, line type and width, so memory stays
+// flat whatever the drawing's size.
 #pragma once
 
 #include <cstdint>

@@ -183,6 +183,29 @@ TEST(PlotWriter, AreasAreClippedAndJoined) {
     EXPECT_EQ(holed.cmds.at(0).points, joined);
 }
 
+TEST(PlotWriter, SpooledAndReparsedPassesAgree) {
+    // With a scale the first pass spools the final operations and the second replays
+    // them; --fit reads the drawing twice. The same scale must give the same commands.
+    auto draw = [](drawing_sink& s) {
+        std::vector<drawing_point> arc;
+        flatten_arc({5, 5}, 5, 0, 3, s.tolerance(), arc);
+        s.path({2, 0.3, 1}, arc.data(), arc.size(), false);
+        s.fill({4, -1, 0}, {{{0, 0}, {10, 0}, {10, 10}}});
+        line(s, 0, 10, 10, 10);
+    };
+    recorded spooled, reparsed;
+    drawing_summary a, b;
+    placement_options scaled;
+    scaled.scale = 5; // what --fit gives 10 mm in a 50 mm high area
+    placement_options fit;
+    fit.fit = true;
+    run(draw, scaled, spooled, a);
+    run(draw, fit, reparsed, b);
+    EXPECT_EQ(spooled.trace(), reparsed.trace());
+    EXPECT_GT(spooled.cmds.size(), 20u);
+    EXPECT_DOUBLE_EQ(a.scale, b.scale);
+}
+
 TEST(PenTable, MapsColoursAndWeights) {
     std::string path = ::testing::TempDir() + "/pens-" + std::to_string(getpid()) + ".txt";
     std::ofstream(path) << "# colour pen width\n1 2 0.5mm\n3 4 0.02in force\n* 7 0.35mm\n";
