@@ -123,7 +123,6 @@ struct reader : DL_CreationAdapter {
     std::string name;
     drawing_sink* sink;
     drawing_report* report;
-    DL_Dxf* dxf = nullptr;
 
     // Group code tracking.
     long pairs = 0;
@@ -151,7 +150,6 @@ struct reader : DL_CreationAdapter {
 
     // Entities being built from several callbacks.
     std::unique_ptr<entity> pending;
-    bool in_entities = false;
     std::string mtext_chunks;
     long long drawn = 0;
     std::vector<const std::string*> insert_stack;
@@ -251,7 +249,6 @@ struct reader : DL_CreationAdapter {
     }
     void endSection() override {
         finish();
-        in_entities = false;
     }
     void endEntity() override {
         if (pending && (prev_type == "LWPOLYLINE" || prev_type == "SPLINE" || prev_type == "HATCH"))
@@ -539,16 +536,17 @@ struct reader : DL_CreationAdapter {
             fail(e.line, "INSERT of '" + d.name + "' asks for an absurd array of " +
                              std::to_string(d.cols) + " x " + std::to_string(d.rows));
         double sx = d.sx == 0 ? 1 : d.sx, sy = d.sy == 0 ? 1 : d.sy;
+        // Mirrored (extrusion towards -Z): the block's x axis turns the other way round.
+        const bool m = mirrored();
         e.v = {ocs_x(d.ipx),
                d.ipy,
-               mirrored() ? -sx : sx,
+               m ? -sx : sx,
                sy,
-               mirrored() ? 180 - d.angle : d.angle,
+               m ? -d.angle : d.angle,
                static_cast<double>(std::max(1, d.cols)),
                static_cast<double>(std::max(1, d.rows)),
                d.colSp,
                d.rowSp};
-        if (mirrored()) e.v[4] = -d.angle, e.v[2] = -sx;
         e.s = d.name;
         take(std::move(e));
     }
@@ -839,7 +837,7 @@ struct reader : DL_CreationAdapter {
             break;
         case kind::dimension: {
             if (e.s.empty()) {
-                ++const_cast<reader*>(this)->skipped["DIMENSION without a block"];
+                ++skipped["DIMENSION without a block"];
                 break;
             }
             std::vector<double> at = {0, 0, 1, 1, 0, 1, 1, 0, 0};
@@ -1081,7 +1079,6 @@ void dxf_read_file(const std::string& path, drawing_sink& sink, drawing_report& 
     r.sink = &sink;
     r.report = &report;
     DL_Dxf dxf;
-    r.dxf = &dxf;
     if (!dxf.in(path, &r)) throw drawing_failure(path + ": cannot read the file");
     r.finish();
     std::string list;

@@ -146,6 +146,20 @@ TEST(DxfReader, ArcsCirclesAndBulgesTurnTheRightWay) {
     EXPECT_NEAR(top, 2, tol);
 }
 
+TEST(DxfReader, MirroredArcsFollowTheirExtrusion) {
+    // An arc written with its extrusion towards -Z (what mirroring makes): its plane's x
+    // axis points to world -x. Centre (5,0) and 0..90 degrees in that plane are centre
+    // (-5,0) and 90..180 degrees in the world.
+    drawing d;
+    d.entities(0, "ARC")(8, "0")(10, 5.0)(20, 0.0)(40, 10.0)(210, 0.0)(220, 0.0)(230, -1.0)(
+        50, 0.0)(51, 90.0);
+    result r = read(d.text());
+    ASSERT_EQ(r.sink.paths.size(), 1u) << r.error;
+    const auto& a = r.sink.paths[0].points;
+    EXPECT_LE(off_circle(a, {-5, 0}, 10), r.sink.tol + 1e-9);
+    for (auto p : a) EXPECT_TRUE(p.x <= -5 + 1e-9 && p.y >= -1e-9) << p.x << "," << p.y;
+}
+
 TEST(DxfReader, BlocksLandWhereInserted) {
     drawing d;
     // Block "T": a unit line from its base point (1,0) to (2,0).
