@@ -43,7 +43,7 @@ struct hpgl_state {
     const char* p;   // next byte
     const char* end; // end of the data
     drawing_sink* sink;
-    drawing_report* report;
+    std::string name; // the file, for messages
 
     // Pen and position, plotter units in the plot file's own (unrotated) frame.
     double x = 0, y = 0;
@@ -125,7 +125,7 @@ void line_to(hpgl_state& s, double nx, double ny, bool pen_down) {
         if (pen_down) {
             if (s.poly_ring.empty()) s.poly_ring.push_back(to_page(s, s.x, s.y));
             if (++s.poly_points > polygon_limit)
-                throw drawing_failure("polygon buffer overflow: more than 2000000 points");
+                throw drawing_failure(s.name + ": polygon buffer overflow: more than 2000000 points");
             s.poly_ring.push_back(np);
         } else {
             if (s.poly_ring.size() > 1) s.polygon.push_back(std::move(s.poly_ring));
@@ -468,6 +468,7 @@ void label(hpgl_state& s) {
     const char* stop = static_cast<const char*>(std::memchr(s.p, s.terminator, s.end - s.p));
     if (!stop) stop = s.end;
     std::string raw(start, stop);
+    if (s.terminator_printed && stop < s.end) raw += s.terminator; // DT t,0: printed
     s.p = stop < s.end ? stop + 1 : s.end;
     flush(s);
     // Plot files carry Latin-1 labels (the Roman-8 accents mostly match for French).
@@ -726,12 +727,11 @@ bool escape(hpgl_state& s) {
 
 void hpgl_read(const char* data, size_t size, const std::string& name, drawing_sink& sink,
                drawing_report& report) {
-    (void)name;
     hpgl_state s;
     s.p = data;
     s.end = data + size;
     s.sink = &sink;
-    s.report = &report;
+    s.name = name;
     initialize(s);
     report.units = drawing_units::plotter;
     report.unit_mm = 0.025;

@@ -251,7 +251,8 @@ int script_next(script_reader& r, script_command& cmd) {
         ++r.line_number;
         if (quick_vector(r, line, cmd)) return 1;
         // A text line may hold '#' inside its quotes: its parser removes its own comment.
-        const bool text_line = line.substr(0, 5) == "text " || line.substr(0, 5) == "text\t";
+        std::string_view lead = line.substr(std::min(line.find_first_not_of(" \t"), line.size()));
+        const bool text_line = lead.substr(0, 5) == "text " || lead.substr(0, 5) == "text\t";
         if (const void* hash = text_line ? nullptr : std::memchr(line.data(), '#', line.size()))
             line =
                 line.substr(0, static_cast<size_t>(static_cast<const char*>(hash) - line.data()));
