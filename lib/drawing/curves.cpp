@@ -153,7 +153,7 @@ void subdivide(const spline_eval& s, double t0, drawing_point a, double t1, draw
     drawing_point q = s.at((t0 + tm) / 2);
     double dq = len > 0 ? std::fabs((q.x - a.x) * dy - (q.y - a.y) * dx) / len
                         : std::hypot(q.x - a.x, q.y - a.y);
-    if (depth >= 18 || (dist <= tol && dq <= tol)) {
+    if (depth >= 14 || (dist <= tol && dq <= tol)) {
         out.push_back(b);
         return;
     }
@@ -178,6 +178,13 @@ bool flatten_spline(int degree, const std::vector<drawing_point>& control,
     if (static_cast<int>(knots.size()) != n + degree + 1) return false;
     for (size_t i = 1; i < knots.size(); ++i)
         if (!(knots[i] >= knots[i - 1])) return false;
+    if (!(tol > 0)) { // extents only: a thousandth of the control polygon's size
+        double x0 = control[0].x, x1 = x0, y0 = control[0].y, y1 = y0;
+        for (auto p : control)
+            x0 = std::min(x0, p.x), x1 = std::max(x1, p.x), y0 = std::min(y0, p.y),
+            y1 = std::max(y1, p.y);
+        tol = std::max(std::hypot(x1 - x0, y1 - y0) * 1e-3, 1e-12);
+    }
     spline_eval s{degree, control, knots, weights};
     double t0 = knots[degree], t1 = knots[n];
     if (!(t1 > t0)) return false;
