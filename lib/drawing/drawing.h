@@ -62,6 +62,7 @@ struct drawing_report {
     drawing_units units = drawing_units::unknown;
     double unit_mm = 0;             // millimetres per drawing unit when known, else 0
     std::vector<std::string> notes; // warnings for the user (skipped entities, ...)
+    bool no_origin = false;         // the file's own origin means nothing: place by its extents
 };
 
 // A 2-D affine map: x' = a x + b y + c, y' = d x + e y + f.

@@ -78,7 +78,8 @@ struct hpgl_state {
 
     std::vector<drawing_point> run; // the pen-down path being gathered, page units
     std::map<std::string, long> skipped;
-    bool drawn = false;                   // anything drawn on this page
+    bool no_page = false;                  // RO without PS: coordinates off the page
+    bool drawn = false;                    // anything drawn on this page
     std::unique_ptr<discard_sink> discard; // takes the pages after the first
 };
 
@@ -125,7 +126,8 @@ void line_to(hpgl_state& s, double nx, double ny, bool pen_down) {
         if (pen_down) {
             if (s.poly_ring.empty()) s.poly_ring.push_back(to_page(s, s.x, s.y));
             if (++s.poly_points > polygon_limit)
-                throw drawing_failure(s.name + ": polygon buffer overflow: more than 2000000 points");
+                throw drawing_failure(s.name +
+                                      ": polygon buffer overflow: more than 2000000 points");
             s.poly_ring.push_back(np);
         } else {
             if (s.poly_ring.size() > 1) s.polygon.push_back(std::move(s.poly_ring));
@@ -577,6 +579,8 @@ void instruction(hpgl_state& s, const std::string& m) {
         flush(s);
         int r = static_cast<int>(n) % 360;
         s.rotate = r == 90 || r == 180 || r == 270 ? r : 0;
+        // Turned without a page size, the page's corner is unknown: placed by extents.
+        if (s.rotate && s.page_a == 0) s.no_page = true;
         skip_rest(s);
     } else if (m == "IP") {
         std::vector<double> v = numbers(s, 4);
@@ -761,6 +765,7 @@ void hpgl_read(const char* data, size_t size, const std::string& name, drawing_s
         instruction(s, m);
     }
     flush(s);
+    report.no_origin = s.no_page;
     if (s.discard && s.discard->got)
         report.notes.push_back("the plot file has more than one page: only the first is plotted");
     if (!s.skipped.empty()) {

@@ -404,7 +404,8 @@ int plot_drawing(const std::function<void(drawing_sink&, drawing_report&)>& read
     if (place.center) {
         tx = (sheet.width_plu + ox - k * (rx1 - rx0)) / 2 - k * rx0;
         ty = (sheet.height_plu + oy - k * (ry1 - ry0)) / 2 - k * ry0;
-    } else if (place.anchor == drawing_anchor::extents || place.fit || place.rotate != 0) {
+    } else if (place.anchor == drawing_anchor::extents || place.fit || place.rotate != 0 ||
+               report.no_origin) {
         tx = ox - k * rx0, ty = oy - k * ry0;
     } else {
         tx = ox, ty = oy;

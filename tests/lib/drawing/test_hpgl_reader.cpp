@@ -82,6 +82,9 @@ TEST(HpglReader, ScalingRotationAndWindow) {
     // RO 90 on a page of 8000 x 6000: (x, y) lands at (6000 - y, x).
     reading ro = read("PS8000,6000;IN;RO90;SP1;PU100,200;PD300,200;");
     expect_points(ro.sink.paths.at(0).points, pts({{5800, 100}, {5800, 300}}));
+    EXPECT_FALSE(ro.report.no_origin);
+    reading bare = read("IN;RO90;SP1;PU100,200;PD300,200;"); // no page size: extents decide
+    EXPECT_TRUE(bare.report.no_origin);
     // A segment outside the input window is not drawn.
     reading iw = read("IN;IW0,0,500,500;SP1;PU0,0;PD400,0,600,0;PU;");
     expect_points(iw.sink.paths.at(0).points, pts({{0, 0}, {400, 0}}));

@@ -266,6 +266,31 @@ TEST(PlotWriter, EmptyDrawingAndUnknownUnits) {
     EXPECT_EQ(in.trace(), "P7 L0 W M0,0 D1016,0 ");
 }
 
+TEST(PlotWriter, FileWithoutAMeaningfulOriginIsPlacedByExtents) {
+    drawing_summary sum;
+    std::string why;
+    std::vector<script_command> cmds;
+    auto read = [](drawing_sink& s, drawing_report& r) {
+        r.unit_mm = 1;
+        r.no_origin = true;
+        line(s, -50, -20, -40, -20);
+    };
+    placement_options place;
+    place.anchor = drawing_anchor::origin;
+    ASSERT_EQ(plot_drawing(
+                  read, place, {}, sheet,
+                  [&](const script_command& c) {
+                      cmds.push_back(c);
+                      return 0;
+                  },
+                  &sum, &why),
+              0);
+    ASSERT_EQ(cmds.size(), 5u);
+    EXPECT_EQ(cmds[3].x, 0); // the move to the extents' corner
+    EXPECT_EQ(cmds[4].x, 400);
+    EXPECT_EQ(sum.outside, 0);
+}
+
 TEST(PlotWriter, ReaderFailureStopsWithItsMessage) {
     drawing_summary sum;
     std::string why;
