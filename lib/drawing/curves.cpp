@@ -53,12 +53,14 @@ namespace {
 // Chords needed for a sweep of an arc of radius r with sagitta at most tol.
 int chords(double r, double sweep, double tol) {
     sweep = std::fabs(sweep);
-    // No tolerance (extents only): 64 chords a turn, within 0.12 % of the radius.
-    if (!(tol > 0))
-        return std::max(1, static_cast<int>(std::ceil(sweep / (std::numbers::pi / 32))));
-    if (!(r > tol)) return std::max(1, static_cast<int>(std::ceil(sweep / (std::numbers::pi / 2))));
-    double step = 2 * std::acos(1 - tol / r);
-    double n = std::ceil(sweep / step);
+    double n;
+    if (!(tol > 0)) // no tolerance (extents only): 64 chords a turn, within 0.12 % of r
+        n = std::ceil(sweep / (std::numbers::pi / 32));
+    else if (!(r > tol)) // smaller than the tolerance: a chord a quarter turn
+        n = std::ceil(sweep / (std::numbers::pi / 2));
+    else
+        n = std::ceil(sweep / (2 * std::acos(1 - tol / r)));
+    if (!std::isfinite(n)) return 1; // no numbers: the caller's points say so themselves
     return static_cast<int>(std::clamp(n, 1.0, 100000.0));
 }
 

@@ -39,6 +39,10 @@ struct bounds_sink : drawing_sink {
 
 enum edge { left_edge, right_edge, bottom_edge, top_edge };
 
+bool finite(drawing_point p) {
+    return std::isfinite(p.x) && std::isfinite(p.y);
+}
+
 // Second pass: placed, clipped and sent.
 struct writer_sink : drawing_sink {
     affine place;
@@ -150,6 +154,10 @@ struct writer_sink : drawing_sink {
         if (placed.size() == 1) placed.push_back(placed.front()); // a dot
         for (size_t i = 1; i < placed.size() && status == 0; ++i) {
             drawing_point a = placed[i - 1], b = placed[i];
+            if (!finite(a) || !finite(b)) { // a point no number describes: a gap
+                down = false;
+                continue;
+            }
             unsigned c = 0;
             if (!clip(a, b, &c)) {
                 cuts |= c;
@@ -200,7 +208,8 @@ struct writer_sink : drawing_sink {
         uint16_t first_x = 0, first_y = 0;
         for (const auto& r : rings) {
             std::vector<drawing_point> ring;
-            for (auto p : r) ring.push_back(apply(place, p));
+            for (auto p : r)
+                if (finite(apply(place, p))) ring.push_back(apply(place, p));
             for (int e = 0; e < 4 && !ring.empty(); ++e)
                 clip_ring(ring, e, e == right_edge ? w : h, &cuts);
             if (ring.size() < 3) continue;

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
 #include <numbers>
@@ -91,6 +92,14 @@ struct context {
     int line_type;            // resolved driver line type
     double weight_mm;         // resolved weight, < 0 none
 };
+
+// An anticlockwise sweep from a difference of angles: in (0, turn]; NaN when the angles
+// are no numbers.
+double sweep_of(double difference, double turn) {
+    if (!std::isfinite(difference)) return std::numeric_limits<double>::quiet_NaN();
+    double r = std::fmod(difference, turn);
+    return r <= 0 ? r + turn : r;
+}
 
 std::string upper(std::string s) {
     for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -247,9 +256,7 @@ struct reader : DL_CreationAdapter {
         defining = nullptr;
         skip_block = false;
     }
-    void endSection() override {
-        finish();
-    }
+    void endSection() override { finish(); }
     void endEntity() override {
         if (pending && (prev_type == "LWPOLYLINE" || prev_type == "SPLINE" || prev_type == "HATCH"))
             finish();
@@ -416,19 +423,19 @@ struct reader : DL_CreationAdapter {
         double tol = sink->tolerance();
         if (!(tol > 0)) tol = 0;
         if (!d.vertices.empty()) { // a polyline boundary: x, y[, bulge]
-            for (size_t i = 0; i < d.vertices.size(); ++i) {
-                const auto& v = d.vertices[i];
+            double bulge = 0;      // of the previous vertex: the arc to the next one
+            bool have = false;
+            for (const auto& v : d.vertices) {
                 if (v.size() < 2) continue;
                 drawing_point p{v[0], v[1]};
-                if (ring.empty()) {
+                if (!have && ring.empty())
                     ring.push_back(p);
-                } else {
-                    const auto& prev = d.vertices[i - 1];
-                    flatten_bulge(ring.back(), p, prev.size() > 2 ? prev[2] : 0, tol, ring);
-                }
+                else
+                    flatten_bulge(ring.back(), p, have ? bulge : 0, tol, ring);
+                bulge = v.size() > 2 ? v[2] : 0;
+                have = true;
             }
-            if (d.vertices.size() > 1 && d.vertices.back().size() > 2 && d.vertices.back()[2] != 0)
-                flatten_bulge(ring.back(), ring.front(), d.vertices.back()[2], tol, ring);
+            if (have && bulge != 0) flatten_bulge(ring.back(), ring.front(), bulge, tol, ring);
             return;
         }
         switch (d.type) {
@@ -436,18 +443,18 @@ struct reader : DL_CreationAdapter {
             if (ring.empty()) ring.push_back({d.x1, d.y1});
             ring.push_back({d.x2, d.y2});
             break;
-        case 2: { // angles in radians here, anticlockwise unless ccw is false
-            double a0 = d.angle1, a1 = d.angle2;
-            if (!d.ccw) a0 = -a0, a1 = -a1;
-            double sweep = a1 - a0;
-            while (sweep <= 0) sweep += 2 * pi;
-            if (!d.ccw) sweep = -sweep;
-            flatten_arc({d.cx, d.cy}, d.radius, d.ccw ? a0 : -a0, sweep, tol, ring);
+        case 2: { // radians; a clockwise edge's angles are written mirrored
+            double sweep = sweep_of(d.angle2 - d.angle1, 2 * pi);
+            if (!std::isfinite(sweep) || !std::isfinite(d.angle1)) break;
+            if (d.ccw)
+                flatten_arc({d.cx, d.cy}, d.radius, d.angle1, sweep, tol, ring);
+            else
+                flatten_arc({d.cx, d.cy}, d.radius, -d.angle1, -sweep, tol, ring);
             break;
         }
         case 3: {
-            double t0 = d.angle1, t1 = d.angle2;
-            while (t1 <= t0) t1 += 2 * pi;
+            double t0 = d.angle1, t1 = t0 + sweep_of(d.angle2 - d.angle1, 2 * pi);
+            if (!std::isfinite(t1)) break;
             std::vector<drawing_point> pts;
             flatten_ellipse({d.cx, d.cy}, {d.mx, d.my}, d.ratio, d.ccw ? t0 : -t1, d.ccw ? t1 : -t0,
                             tol, pts);
@@ -755,15 +762,15 @@ struct reader : DL_CreationAdapter {
             emit_path(s, m, pts, false);
             break;
         case kind::arc: {
-            double sweep = v[4] - v[3];
-            while (sweep <= 0) sweep += 360;
+            double sweep = sweep_of(v[4] - v[3], 360);
+            if (!std::isfinite(sweep) || !std::isfinite(v[3])) break;
             flatten_arc({v[0], v[1]}, v[2], v[3] * pi / 180, sweep * pi / 180, tol, pts);
             emit_path(s, m, pts, false);
             break;
         }
         case kind::ellipse: {
-            double t0 = v[5], t1 = v[6];
-            while (t1 <= t0) t1 += 2 * pi;
+            double t0 = v[5], t1 = t0 + sweep_of(v[6] - v[5], 2 * pi);
+            if (!std::isfinite(t1)) break;
             flatten_ellipse({v[0], v[1]}, {v[2], v[3]}, v[4], t0, t1, tol, pts);
             emit_path(s, m, pts, false);
             break;
@@ -923,6 +930,9 @@ struct reader : DL_CreationAdapter {
                 double t = ((c.x - base.x) * nrm.x + (c.y - base.y) * nrm.y) / spacing;
                 lo = std::min(lo, t), hi = std::max(hi, t);
             }
+            if (!std::isfinite(lo) || !std::isfinite(hi) || std::fabs(lo) > 1e15 ||
+                std::fabs(hi) > 1e15)
+                continue; // pattern values that are no usable numbers
             if (hi - lo > 1e6 || (lines_drawn += static_cast<long>(hi - lo)) > absurd_count)
                 fail(e.line, "HATCH pattern '" + e.s + "' would need more than a million lines");
             std::vector<double> dashes(pl.begin() + 5, pl.end());

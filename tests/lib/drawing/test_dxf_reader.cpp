@@ -350,6 +350,49 @@ TEST(DxfReader, SplinesFromControlPointsAndKnots) {
     }
 }
 
+TEST(DxfReader, NumbersThatAreNoNumbersEndNeitherInACrashNorALoop) {
+    drawing d;
+    // Angles far beyond a turn once looped for ever; "nan" coordinates became NaN points.
+    d.entities(0, "ARC")(8, "0")(10, 0.0)(20, 0.0)(40, 1.0)(50, 1e300)(51, -1e300);
+    d.entities(0, "ELLIPSE")(8, "0")(10, 0.0)(20, 0.0)(11, 2.0)(21, 0.0)(40, 0.5)(41, 1e300)(42,
+                                                                                             0.0);
+    d.entities(0, "LINE")(8, "0")(10, "nan")(20, 0.0)(11, 1.0)(21, 1.0);
+    line(d.entities, 0, 0, 2, 2);
+    result r = read(d.text());
+    ASSERT_TRUE(r.error.empty()) << r.error;
+    // Through the whole pipeline: only finite points reach the plot commands.
+    std::string path = ::testing::TempDir() + "/kvrac-nan-" + std::to_string(getpid()) + ".dxf";
+    std::ofstream(path) << d.text();
+    std::vector<script_command> cmds;
+    drawing_summary sum;
+    std::string why;
+    placement_options place;
+    int rc =
+        plot_drawing([&](drawing_sink& s, drawing_report& rep) { dxf_read_file(path, s, rep); },
+                     place, {}, {40000, 30000, 1016, 600},
+                     [&](const script_command& c) {
+                         cmds.push_back(c);
+                         return 0;
+                     },
+                     &sum, &why);
+    EXPECT_EQ(rc, 0) << why;
+    EXPECT_FALSE(cmds.empty());
+}
+
+TEST(DxfReader, HatchPolylineLoopAfterAnotherEdge) {
+    // A second polyline boundary arriving in a loop that already holds points: its first
+    // vertex once looked back before the start of its list (found by fuzzing, an overflow
+    // under AddressSanitizer).
+    drawing d;
+    d.entities(0, "HATCH")(8, "0")(2, "SOLID")(70, 1)(91, 1)(92, 2)(93, 3)(10, 0.0)(20, 0.0);
+    d.entities(10, 5.0)(20, 0.0)(10, 5.0)(20, 5.0)(98, 0)(40, 1.0)(10, 0.0)(20, 5.0);
+    result r = read(d.text());
+    EXPECT_TRUE(r.error.empty()) << r.error;
+    for (const auto& f : r.sink.fills)
+        for (const auto& ring : f)
+            for (auto p : ring) EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y));
+}
+
 TEST(DxfReader, UnsupportedEntitiesAreCounted) {
     drawing d;
     d.entities(0, "XLINE")(8, "0")(10, 0.0)(20, 0.0)(11, 1.0)(21, 0.0);
