@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kvrac/dialog_cmd.h"
+#include "kvrac/drawing_cmd.h"
 #include "kvrac/plot_cmd.h"
 #include "kvrac/show.h"
 #include "kvrac/view_cmd.h"
@@ -29,7 +30,7 @@ const char program_help[] =
     "\n"
     "Commands:\n"
     "  config     configure the driver and store its settings\n"
-    "  plot       plot a script into a print job\n"
+    "  plot       plot a script, a DXF drawing or an HP-GL/2 plot file into a print job\n"
     "  report     show the driver's own settings summary (French)\n"
     "  legend     show the driver's line-type legend (French)\n"
     "  show       print the stored settings\n"
@@ -73,10 +74,14 @@ const char show_help[] = "Usage: kvrac show [--settings PATH]\n"
                          "Exit status: 0 shown, 1 nothing is stored, 2 bad usage.\n";
 
 const char plot_help[] =
-    "Usage: kvrac plot SCRIPT [-o JOB] [--area LxW] [--settings PATH]\n"
+    "Usage: kvrac plot SCRIPT|DRAWING [-o JOB] [--area LxW] [--settings PATH]\n"
+    "                  [--scale 1:N] [--fit] [--center] [--rotate DEG] [--origin X,Y]\n"
+    "                  [--units mm|in] [--pens FILE]\n"
     "\n"
-    "Plots a script (see docs/plot-scripts.md) with the stored settings and writes the\n"
-    "print job. When nothing is stored yet, the driver is configured with its\n"
+    "Plots a script (see docs/plot-scripts.md), a DXF drawing or an HP-GL/2 plot file\n"
+    "(told apart by their content, then their extension) with the stored settings and\n"
+    "writes the print job. The placement options below act on drawings.\n"
+    "When nothing is stored yet, the driver is configured with its\n"
     "defaults first.\n"
     "\n"
     "  -o, --output JOB  job file (default: the script's name with .prn; - for\n"
@@ -152,6 +157,7 @@ struct command_line {
     std::vector<dialog_option> dialog; // config and plot: options acting on the dialogs
     std::string png;                   // curve --png
     std::string preview;               // plot --preview
+    drawing_options drawing;           // plot: placement of a drawing
 };
 
 // The command being parsed, for the help hint after a usage error ("" = none yet).
@@ -237,14 +243,14 @@ const char* help_of(const std::string& command) {
 // An unknown command, with the nearest command when one is close.
 int unknown_command(const std::string& word) {
     const std::string best = nearest(
-        word, {"config", "plot", "report", "legend", "show", "formats", "about", "curve", "help"});
+        word, {"config", "plot", "view", "report", "legend", "show", "formats", "about", "curve", "help"});
     return usage_error("no such command: ",
                        best.empty() ? word : word + " (did you mean " + best + "?)");
 }
 
 // Parses argv into cmd. Returns 0, or 2 after reporting a usage error.
 int parse(int argc, char** argv, command_line& cmd) {
-    cmd = {"", {}, nullptr, false, false, false, "", "", false, {}, "", ""};
+    cmd = {"", {}, nullptr, false, false, false, "", "", false, {}, "", "", {}};
     hint_command.clear();
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -275,6 +281,10 @@ int parse(int argc, char** argv, command_line& cmd) {
         } else if (a == "--png" && cmd.command == "curve") {
             if (i + 1 >= argc) return usage_error("--png needs a path", "");
             cmd.png = argv[++i];
+        } else if (int took = cmd.command == "plot"
+                                  ? take_drawing_option(argc, argv, i, cmd.drawing)
+                                  : 0) {
+            if (took == 2) return 2;
         } else if ((cmd.command == "config" || cmd.command == "plot") && a.rfind("--", 0) == 0) {
             int taken = take_dialog_option(argc, argv, i, cmd.dialog);
             if (taken == 2) {
@@ -336,7 +346,15 @@ int plot_command(const command_line& cmd) {
     dialog_script dialog;
     if (dialog_script_of(cmd, true, dialog) != 0) return 2;
     if (check_store(o.store) != 0) return 2;
-    int rc = run_plot(o);
+    int rc = 0;
+    if (is_drawing_file(o.script)) {
+        rc = run_plot_drawing(o, cmd.drawing);
+    } else {
+        if (cmd.drawing.given)
+            return usage_error("placement and pen options act on drawings (DXF, HP-GL/2), not on ",
+                               "the plot script " + o.script);
+        rc = run_plot(o);
+    }
     if (rc == 0 && !cmd.preview.empty())
         rc = write_preview(o.output.empty()
                                ? std::filesystem::path(o.script).replace_extension(".prn").string()
@@ -366,6 +384,7 @@ int kvrac_main(int argc, char** argv) {
         std::fputs(text, stdout);
         if (!cmd.args.empty() && (cmd.args[0] == "config" || cmd.args[0] == "plot"))
             std::fputs(dialog_options_help, stdout);
+        if (!cmd.args.empty() && cmd.args[0] == "plot") std::fputs(drawing_options_help, stdout);
         return cmd.command.empty() && !cmd.help ? 2 : 0;
     }
     if (cmd.help) {
@@ -374,6 +393,7 @@ int kvrac_main(int argc, char** argv) {
         std::fputs(text, stdout);
         if (cmd.command == "config" || cmd.command == "plot")
             std::fputs(dialog_options_help, stdout);
+        if (cmd.command == "plot") std::fputs(drawing_options_help, stdout);
         return 0;
     }
     if (cmd.command == "config") return run_config(cmd);

@@ -73,6 +73,9 @@ void tally(drawing_tally& t, const script_command& c) {
         tally_point(t, c.image.x1, c.image.y1, &beyond);
         tally_point(t, c.image.x2, c.image.y2, &beyond);
         break;
+    case script_op::text: // its strokes were checked to fit the plot range when read
+        tally_point(t, static_cast<uint16_t>(c.text.x), static_cast<uint16_t>(c.text.y), &beyond);
+        break;
     default:
         return;
     }
@@ -208,7 +211,7 @@ int run_plot(const plot_options& o) {
     }
     if (status == 0 && drawing.drawn == 0) {
         std::fprintf(stderr,
-                     "kvrac: warning: %s draws nothing (no draw, polygon or image line)%s\n",
+                     "kvrac: warning: %s draws nothing (no draw, polygon, image or text line)%s\n",
                      reader.name.c_str(), to_stdout || out.temp.empty() ? "" : ": no job written");
         if (to_stdout) return 0;
         output_discard(out);

@@ -264,7 +264,7 @@ const command_name commands[] = {
     {"linetype", script_op::linetype, 1}, {"linetypes", script_op::linetypes, 1},
     {"width", script_op::width, 1},       {"polygon", script_op::polygon, -1},
     {"cancel", script_op::cancel, 0},     {"unit", script_op::unit, 1},
-    {"image", script_op::image, -1},
+    {"image", script_op::image, -1},      {"text", script_op::text, -1},
 };
 
 } // namespace
@@ -311,7 +311,10 @@ int script_next(script_reader& r, script_command& cmd) {
                                name + "' (its corners) and plot that script");
             return 2;
         }
-        if (const void* hash = std::memchr(line.data(), '#', line.size()))
+        // A text line may hold '#' inside its quotes: its parser removes its own comment.
+        std::string_view lead = line.substr(std::min(line.find_first_not_of(" \t"), line.size()));
+        const bool text_line = lead.substr(0, 5) == "text " || lead.substr(0, 5) == "text\t";
+        if (const void* hash = text_line ? nullptr : std::memchr(line.data(), '#', line.size()))
             line =
                 line.substr(0, static_cast<size_t>(static_cast<const char*>(hash) - line.data()));
         std::string_view rest = line;
@@ -396,6 +399,8 @@ int script_next(script_reader& r, script_command& cmd) {
         }
         case script_op::image:
             return parse_image(r, rest, &cmd.image) ? 2 : 1;
+        case script_op::text:
+            return script_parse_text(r, rest, &cmd.text) ? 2 : 1;
         case script_op::lift:
         case script_op::cancel:
             return 1;

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "drawing/script_text.h"
+
 enum class script_op {
     unit,      // unit plu|mm|in
     move,      // move X Y
@@ -23,6 +25,7 @@ enum class script_op {
     polygon,   // polygon PEN X1 Y1 X2 Y2 ...
     cancel,    // cancel
     image,     // image X1 Y1 X2 Y2 PATH [transparent] [color N]
+    text,      // text X Y HEIGHT [ANGLE] "TEXT" [left|center|right]
 };
 
 enum class script_unit { plu, mm, in };
@@ -46,6 +49,7 @@ struct script_command {
     uint16_t x, y;                // move, draw (plotter units)
     std::vector<uint16_t> points; // polygon: x, y pairs (plotter units)
     script_image image;           // image
+    script_text text;             // text
 };
 
 struct script_reader {

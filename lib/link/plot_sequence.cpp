@@ -1,9 +1,12 @@
 // The plot sequence, message by message (see link/plot_sequence.h for the steps).
 #include "link/plot_sequence.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "drawing/script.h"
+#include "drawing/stroke_font.h"
 #include "host/wire.h"
 #include "images/raster_rows.h"
 #include "link/session.h"
@@ -112,6 +115,8 @@ int plot_send(const script_command& c, std::vector<uint8_t>& rec, size_t* dirty)
         code(52); // sent at the next message, which runs the driver's raster step
         image = raster_rows_announce(c.image, rec.data());
         break;
+    case script_op::text:
+        return plot_send_text(c, rec, dirty);
     case script_op::unit:
         return 0;
     }
@@ -119,6 +124,30 @@ int plot_send(const script_command& c, std::vector<uint8_t>& rec, size_t* dirty)
     raster_rows_settle(image); // an image announced before this message has been sent
     if (vertices) host_addr_forget(vertices);
     return le_i16(rec.data(), 0) == -1 ? 1 : 0;
+}
+
+int plot_send_text(const script_command& c, std::vector<uint8_t>& rec, size_t* dirty) {
+    std::string why;
+    const stroke_font* font = stroke_font_default(&why);
+    if (!font) return 1; // the script reader checked the font when it read the line
+    const script_text& t = c.text;
+    text_run run{t.utf8, {t.x, t.y}, t.height, t.angle_deg, 1, 0,
+                 static_cast<text_halign>(t.halign), text_valign::baseline, 1.6};
+    std::vector<std::vector<drawing_point>> strokes;
+    stroke_text(*font, run, strokes);
+    script_command step{};
+    auto unit = [](double v) {
+        return static_cast<uint16_t>(std::clamp(std::floor(v + 0.5), 0.0, 65535.0));
+    };
+    for (const auto& s : strokes) {
+        for (size_t i = 0; i < s.size(); ++i) {
+            step.op = i == 0 ? script_op::move : script_op::draw;
+            step.x = unit(s[i].x), step.y = unit(s[i].y);
+            std::memset(rec.data(), 0, *dirty);
+            if (plot_send(step, rec, dirty) != 0) return 1;
+        }
+    }
+    return 0;
 }
 
 void plot_end() {

@@ -48,6 +48,11 @@ constexpr size_t plot_small_message_span = 12;
 // a failure.
 int plot_send(const script_command& c, std::vector<uint8_t>& rec, size_t* dirty);
 
+// Sends a text command as the stroke font's moves and draws (plot_send does this for
+// script_op::text), with the same record and dirty-span contract. Returns 0, or 1 when
+// the driver answered a failure.
+int plot_send_text(const script_command& c, std::vector<uint8_t>& rec, size_t* dirty);
+
 // Sends 2 (end of plot): the driver writes the trailer if anything was drawn and sends
 // what it holds. Images still held for the driver are released.
 void plot_end();

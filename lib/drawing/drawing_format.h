@@ -1,0 +1,14 @@
+// Which kind of drawing a file holds: by its content first, then by its name.
+#pragma once
+
+#include <string>
+
+enum class drawing_format { script, dxf, hpgl };
+
+// Looks at the first kilobytes of path: a DXF file starts with "0" / "SECTION" (or a
+// 999 comment), a plot file with an escape or an HP-GL/2 instruction such as IN or BP.
+// When the content says nothing clear, the extension decides (.dxf; .plt .hpgl .hpg
+// .hgl .gl2 .prn); anything else is a plot script. "-" (standard input) is a script.
+drawing_format drawing_format_of(const std::string& path);
+
+const char* drawing_format_name(drawing_format f);
