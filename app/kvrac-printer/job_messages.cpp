@@ -6,6 +6,9 @@
 // thread (PAPPL reports the end with its locks held, so nothing can be asked there);
 // the worker gives an aborted job that has no message one that names the format and
 // says what to send instead.
+#include <pthread.h>
+#include <signal.h>
+
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -25,7 +28,9 @@ struct job_messages_state {
     pappl_system_t* system;
 };
 
-job_messages_state messages;
+// Never destroyed: the worker waits on it until the process ends, and destroying a
+// condition variable that a thread waits on blocks the exit.
+job_messages_state& messages = *new job_messages_state;
 
 std::string reason_for(const char* format) {
     const std::string f = format ? format : "";
@@ -78,6 +83,12 @@ void on_event(pappl_system_t*, pappl_printer_t* printer, pappl_job_t* job, pappl
 
 void watch_job_ends(pappl_system_t* system) {
     messages.system = system;
+    // The worker takes no signals: SIGTERM must reach the thread running the server,
+    // whose wait it interrupts.
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &before);
     std::thread(worker).detach();
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
     papplSystemSetEventCallback(system, on_event, nullptr);
 }
