@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when any is missing.
 set -euo pipefail
-packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev libpng-dev libtiff-dev zlib1g-dev)
+packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev libpng-dev libtiff-dev zlib1g-dev
+          libpappl-dev libcups2-dev cups-ipp-utils)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
