@@ -4,7 +4,8 @@ set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev libpng-dev libtiff-dev zlib1g-dev
           help2man man-db groff-base dpkg-dev
           clang libclang-rt-14-dev
-          libdxflib-dev hershey-fonts-data)
+          libdxflib-dev hershey-fonts-data
+          libpappl-dev libcups2-dev cups-ipp-utils)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
