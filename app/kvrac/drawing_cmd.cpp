@@ -16,8 +16,8 @@
 #include "drawing/stroke_font.h"
 #include "host/wire.h"
 #include "link/plot_job.h"
-#include "link/session.h"
 #include "link/plot_sequence.h"
+#include "link/session.h"
 #include "settings/store.h"
 #if KVRAC_HAVE_DXF
 #include "dxf/dxf_reader.h"

@@ -117,8 +117,7 @@ int plot_job_close(plot_job& job, int status, bool keep) {
     if (job.to_stdout) {
         // The bytes are gone already: nothing to discard, only to flush.
         if (status == 0 && job.out.stream && std::fflush(stdout) != 0) {
-            std::fprintf(stderr, "kvrac: cannot write standard output: %s\n",
-                         std::strerror(errno));
+            std::fprintf(stderr, "kvrac: cannot write standard output: %s\n", std::strerror(errno));
             status = 1;
         }
         job.out.stream = nullptr;

@@ -25,11 +25,11 @@
 
 // What the command line asks of a plot.
 struct plot_job_options {
-    std::string input;       // the script or drawing plotted, "-" = standard input
-    const char* input_kind;  // "script" or "drawing", for messages
-    std::string output;      // job path, "-" = standard output, "" = the input's .prn
-    std::string store;       // settings store
-    double area_length;      // --area: asked sides in inches, 0 = the whole area
+    std::string input;      // the script or drawing plotted, "-" = standard input
+    const char* input_kind; // "script" or "drawing", for messages
+    std::string output;     // job path, "-" = standard output, "" = the input's .prn
+    std::string store;      // settings store
+    double area_length;     // --area: asked sides in inches, 0 = the whole area
     double area_width;
     std::vector<dialog_option> dialog; // options acting on the plot-time dialog
 };
