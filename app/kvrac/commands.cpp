@@ -157,6 +157,9 @@ struct command_line {
     std::vector<dialog_option> dialog; // config and plot: options acting on the dialogs
     std::string png;                   // curve --png
     std::string preview;               // plot --preview
+    std::string dpi;                   // view --dpi
+    std::string page;                  // view --page
+    bool summary;                      // view --summary
     drawing_options drawing;           // plot: placement of a drawing
 };
 
@@ -218,6 +221,7 @@ int unknown_option(const std::string& option, const std::string& command) {
     if (command == "config") known.insert(known.end(), {"--reset", "--interactive"});
     if (command == "plot") known.insert(known.end(), {"--output", "--area", "--interactive"});
     if (command == "curve") known.push_back("--png");
+    if (command == "view") known.insert(known.end(), {"--output", "--dpi", "--page", "--summary"});
     if (command == "config" || command == "plot")
         for (int i = 0; dialog_option_name(i); ++i)
             if (command == "plot" || std::strcmp(dialog_option_name(i), "--label") != 0)
@@ -242,15 +246,15 @@ const char* help_of(const std::string& command) {
 
 // An unknown command, with the nearest command when one is close.
 int unknown_command(const std::string& word) {
-    const std::string best = nearest(
-        word, {"config", "plot", "view", "report", "legend", "show", "formats", "about", "curve", "help"});
+    const std::string best = nearest(word, {"config", "plot", "view", "report", "legend", "show",
+                                            "formats", "about", "curve", "help"});
     return usage_error("no such command: ",
                        best.empty() ? word : word + " (did you mean " + best + "?)");
 }
 
 // Parses argv into cmd. Returns 0, or 2 after reporting a usage error.
 int parse(int argc, char** argv, command_line& cmd) {
-    cmd = {"", {}, nullptr, false, false, false, "", "", false, {}, "", "", {}};
+    cmd = {"", {}, nullptr, false, false, false, "", "", false, {}, "", "", "", "", false, {}};
     hint_command.clear();
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -272,9 +276,16 @@ int parse(int argc, char** argv, command_line& cmd) {
                 return usage_error("--interactive needs the Windows build: this one has no ",
                                    "window system");
             cmd.interactive = true;
-        } else if ((a == "-o" || a == "--output" || a == "--area") && cmd.command == "plot") {
+        } else if ((a == "-o" || a == "--output") &&
+                   (cmd.command == "plot" || cmd.command == "view")) {
             if (i + 1 >= argc) return usage_error(a.c_str(), " needs a value");
-            (a == "--area" ? cmd.area : cmd.output) = argv[++i];
+            cmd.output = argv[++i];
+        } else if ((a == "--area" && cmd.command == "plot") ||
+                   ((a == "--dpi" || a == "--page") && cmd.command == "view")) {
+            if (i + 1 >= argc) return usage_error(a.c_str(), " needs a value");
+            (a == "--area" ? cmd.area : a == "--dpi" ? cmd.dpi : cmd.page) = argv[++i];
+        } else if (a == "--summary" && cmd.command == "view") {
+            cmd.summary = true;
         } else if (a == "--preview" && cmd.command == "plot") {
             if (i + 1 >= argc) return usage_error("--preview needs a path", "");
             cmd.preview = argv[++i];
@@ -367,7 +378,6 @@ int plot_command(const command_line& cmd) {
 
 int kvrac_main(int argc, char** argv) {
     console_utf8();
-    if (argc > 1 && std::strcmp(argv[1], "view") == 0) return run_view(argc - 1, argv + 1);
     command_line cmd;
     if (int rc = parse(argc, argv, cmd)) return rc;
     if (cmd.version) {
@@ -402,6 +412,13 @@ int kvrac_main(int argc, char** argv) {
         return show_settings(store_path(cmd.settings));
     }
     if (cmd.command == "plot") return plot_command(cmd);
+    if (cmd.command == "view") {
+        if (cmd.args.size() != 1)
+            return usage_error(cmd.args.empty() ? "which job? kvrac view JOB"
+                                                : "view takes one job, not several",
+                               "");
+        return run_view({cmd.args[0], cmd.output, cmd.dpi, cmd.page, cmd.summary});
+    }
     if (cmd.command == "report" || cmd.command == "legend") {
         if (!cmd.args.empty()) return usage_error("no operand expected: ", cmd.args[0]);
         std::string store = store_path(cmd.settings);
