@@ -32,6 +32,16 @@ class Files : public Kvrac {
     run_result plot_to(const std::string& out, const std::string& prefix = "") {
         return run("plot '" + (dir / "a.kvs").string() + "' -o '" + out + "'" + s(), prefix);
     }
+    // A plot to j.prn (holding "old job") stopped by the file-size limit: reported with
+    // the job's name and the system's reason, the old job kept, nothing left beside it.
+    void expect_limit_reported(const run_result& r) {
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("cannot write " + (dir / "j.prn").string() + ": File too large"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(slurp(dir / "j.prn"), "old job");
+        EXPECT_TRUE(leftovers("j.prn").empty());
+    }
     // The names in the scratch folder beginning with `stem` other than `stem` itself.
     std::vector<std::string> leftovers(const std::string& stem) {
         std::vector<std::string> found;
@@ -210,13 +220,7 @@ TEST_F(Files, AFileSizeLimitIsReportedAndCleanedUp) {
     std::string big;
     for (int i = 0; i < 40000; ++i) big += "draw " + std::to_string(i % 3000) + " 5\n";
     write_file(dir / "a.kvs", big);
-    auto r = plot_to((dir / "j.prn").string(), "ulimit -f 100; ");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("cannot write " + (dir / "j.prn").string() + ": File too large"),
-              std::string::npos)
-        << r.err;
-    EXPECT_EQ(slurp(dir / "j.prn"), "old job");
-    EXPECT_TRUE(leftovers("j.prn").empty());
+    expect_limit_reported(plot_to((dir / "j.prn").string(), "ulimit -f 100; "));
 }
 
 // A drawing's job goes through the same output as a script's: what the tests above
@@ -271,13 +275,7 @@ TEST_F(Files, DrawingsGetTheSameSafeOutput) {
     big += "0,0;\n";
     write_file(dir / "big.plt", big);
     write_file(dir / "j.prn", "old job");
-    r = plot_drawing("big.plt", (dir / "j.prn").string(), "ulimit -f 100; ");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("cannot write " + (dir / "j.prn").string() + ": File too large"),
-              std::string::npos)
-        << r.err;
-    EXPECT_EQ(slurp(dir / "j.prn"), "old job");
-    EXPECT_TRUE(leftovers("j.prn").empty());
+    expect_limit_reported(plot_drawing("big.plt", (dir / "j.prn").string(), "ulimit -f 100; "));
 
     // --area is checked as for scripts.
     r = run("plot '" + (dir / "p.plt").string() + "' -o '" + (dir / "j.prn").string() +
