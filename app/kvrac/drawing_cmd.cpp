@@ -171,5 +171,11 @@ int run_plot_drawing(const plot_options& o, const drawing_options& d) {
     if (status == 0)
         for (const std::string& line : summary_lines(summary))
             std::fprintf(stderr, "kvrac: %s: %s\n", o.script.c_str(), line.c_str());
-    return plot_job_close(job, status, true);
+    // Nothing placed on the sheet (an empty drawing, or all of it outside the area): the
+    // driver wrote no job, and an empty file must not stand for one.
+    const bool empty = status == 0 && summary.paths == 0 && summary.fills == 0;
+    if (empty && !job.out.temp.empty())
+        std::fprintf(stderr, "kvrac: warning: %s: nothing plotted: no job written\n",
+                     o.script.c_str());
+    return plot_job_close(job, status, !empty);
 }

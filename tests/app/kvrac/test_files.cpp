@@ -277,6 +277,16 @@ TEST_F(Files, DrawingsGetTheSameSafeOutput) {
     write_file(dir / "j.prn", "old job");
     expect_limit_reported(plot_drawing("big.plt", (dir / "j.prn").string(), "ulimit -f 100; "));
 
+    // A drawing with nothing to plot leaves no empty job, and an older one as it was.
+    write_file(dir / "empty.plt", "IN;\n");
+    r = plot_drawing("empty.plt", (dir / "j.prn").string());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("nothing plotted: no job written"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(dir / "j.prn"), "old job");
+    EXPECT_TRUE(leftovers("j.prn").empty());
+    r = plot_drawing("empty.plt", (dir / "new.prn").string());
+    EXPECT_FALSE(fs::exists(dir / "new.prn"));
+
     // --area is checked as for scripts.
     r = run("plot '" + (dir / "p.plt").string() + "' -o '" + (dir / "j.prn").string() +
             "' --area 0.0001x0.0001" + s());
