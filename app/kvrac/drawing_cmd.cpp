@@ -131,9 +131,14 @@ int run_plot_drawing(const plot_options& o, const drawing_options& d) {
         return 2;
 #endif
     } else {
-        if (!std::filesystem::is_regular_file(o.script)) {
-            std::fprintf(stderr, "kvrac: %s: %s\n", o.script.c_str(),
-                         std::strerror(errno ? errno : ENOENT));
+        std::error_code error; // never thrown: a folder that cannot be searched is reported
+        const auto type = std::filesystem::status(o.script, error).type();
+        if (type != std::filesystem::file_type::regular) {
+            const std::string why = type == std::filesystem::file_type::not_found
+                                        ? std::strerror(ENOENT)
+                                    : error ? error.message()
+                                            : "not a file (a folder or a device?)";
+            std::fprintf(stderr, "kvrac: %s: %s\n", o.script.c_str(), why.c_str());
             return 2;
         }
         read = [&o](drawing_sink& s, drawing_report& r) { hpgl_read_file(o.script, s, r); };
