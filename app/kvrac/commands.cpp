@@ -252,6 +252,17 @@ int unknown_command(const std::string& word) {
                        best.empty() ? word : word + " (did you mean " + best + "?)");
 }
 
+// Prints a command's help with the option lists it shares with others. Returns 0, or
+// 2 for an unknown command.
+int print_help(const std::string& command) {
+    const char* text = help_of(command);
+    if (!text) return unknown_command(command);
+    std::fputs(text, stdout);
+    if (command == "config" || command == "plot") std::fputs(dialog_options_help, stdout);
+    if (command == "plot") std::fputs(drawing_options_help, stdout);
+    return 0;
+}
+
 // Parses argv into cmd. Returns 0, or 2 after reporting a usage error.
 int parse(int argc, char** argv, command_line& cmd) {
     cmd = {"", {}, nullptr, false, false, false, "", "", false, {}, "", "", "", "", false, {}};
@@ -389,23 +400,13 @@ int kvrac_main(int argc, char** argv) {
         return usage_error("dialog options act on the headless dialog, not with ",
                            "--interactive: choose in the dialog");
     if (cmd.command.empty() || cmd.command == "help") {
-        const char* text = cmd.args.empty() ? program_help : help_of(cmd.args[0]);
-        if (!text) return unknown_command(cmd.args[0]);
-        std::fputs(text, stdout);
-        if (!cmd.args.empty() && (cmd.args[0] == "config" || cmd.args[0] == "plot"))
-            std::fputs(dialog_options_help, stdout);
-        if (!cmd.args.empty() && cmd.args[0] == "plot") std::fputs(drawing_options_help, stdout);
-        return cmd.command.empty() && !cmd.help ? 2 : 0;
+        if (cmd.args.empty()) {
+            std::fputs(program_help, stdout);
+            return cmd.command.empty() && !cmd.help ? 2 : 0;
+        }
+        return print_help(cmd.args[0]);
     }
-    if (cmd.help) {
-        const char* text = help_of(cmd.command);
-        if (!text) return unknown_command(cmd.command);
-        std::fputs(text, stdout);
-        if (cmd.command == "config" || cmd.command == "plot")
-            std::fputs(dialog_options_help, stdout);
-        if (cmd.command == "plot") std::fputs(drawing_options_help, stdout);
-        return 0;
-    }
+    if (cmd.help) return print_help(cmd.command);
     if (cmd.command == "config") return run_config(cmd);
     if (cmd.command == "show") {
         if (!cmd.args.empty()) return usage_error("show takes no operand: ", cmd.args[0]);
