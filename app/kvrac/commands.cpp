@@ -157,6 +157,9 @@ struct command_line {
     std::vector<dialog_option> dialog; // config and plot: options acting on the dialogs
     std::string png;                   // curve --png
     std::string preview;               // plot --preview
+    std::string dpi;                   // view --dpi
+    std::string page;                  // view --page
+    bool summary;                      // view --summary
     drawing_options drawing;           // plot: placement of a drawing
 };
 
@@ -218,6 +221,7 @@ int unknown_option(const std::string& option, const std::string& command) {
     if (command == "config") known.insert(known.end(), {"--reset", "--interactive"});
     if (command == "plot") known.insert(known.end(), {"--output", "--area", "--interactive"});
     if (command == "curve") known.push_back("--png");
+    if (command == "view") known.insert(known.end(), {"--output", "--dpi", "--page", "--summary"});
     if (command == "config" || command == "plot")
         for (int i = 0; dialog_option_name(i); ++i)
             if (command == "plot" || std::strcmp(dialog_option_name(i), "--label") != 0)
@@ -242,15 +246,26 @@ const char* help_of(const std::string& command) {
 
 // An unknown command, with the nearest command when one is close.
 int unknown_command(const std::string& word) {
-    const std::string best = nearest(
-        word, {"config", "plot", "view", "report", "legend", "show", "formats", "about", "curve", "help"});
+    const std::string best = nearest(word, {"config", "plot", "view", "report", "legend", "show",
+                                            "formats", "about", "curve", "help"});
     return usage_error("no such command: ",
                        best.empty() ? word : word + " (did you mean " + best + "?)");
 }
 
+// Prints a command's help with the option lists it shares with others. Returns 0, or
+// 2 for an unknown command.
+int print_help(const std::string& command) {
+    const char* text = help_of(command);
+    if (!text) return unknown_command(command);
+    std::fputs(text, stdout);
+    if (command == "config" || command == "plot") std::fputs(dialog_options_help, stdout);
+    if (command == "plot") std::fputs(drawing_options_help, stdout);
+    return 0;
+}
+
 // Parses argv into cmd. Returns 0, or 2 after reporting a usage error.
 int parse(int argc, char** argv, command_line& cmd) {
-    cmd = {"", {}, nullptr, false, false, false, "", "", false, {}, "", "", {}};
+    cmd = {"", {}, nullptr, false, false, false, "", "", false, {}, "", "", "", "", false, {}};
     hint_command.clear();
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -272,9 +287,16 @@ int parse(int argc, char** argv, command_line& cmd) {
                 return usage_error("--interactive needs the Windows build: this one has no ",
                                    "window system");
             cmd.interactive = true;
-        } else if ((a == "-o" || a == "--output" || a == "--area") && cmd.command == "plot") {
+        } else if ((a == "-o" || a == "--output") &&
+                   (cmd.command == "plot" || cmd.command == "view")) {
             if (i + 1 >= argc) return usage_error(a.c_str(), " needs a value");
-            (a == "--area" ? cmd.area : cmd.output) = argv[++i];
+            cmd.output = argv[++i];
+        } else if ((a == "--area" && cmd.command == "plot") ||
+                   ((a == "--dpi" || a == "--page") && cmd.command == "view")) {
+            if (i + 1 >= argc) return usage_error(a.c_str(), " needs a value");
+            (a == "--area" ? cmd.area : a == "--dpi" ? cmd.dpi : cmd.page) = argv[++i];
+        } else if (a == "--summary" && cmd.command == "view") {
+            cmd.summary = true;
         } else if (a == "--preview" && cmd.command == "plot") {
             if (i + 1 >= argc) return usage_error("--preview needs a path", "");
             cmd.preview = argv[++i];
@@ -367,7 +389,6 @@ int plot_command(const command_line& cmd) {
 
 int kvrac_main(int argc, char** argv) {
     console_utf8();
-    if (argc > 1 && std::strcmp(argv[1], "view") == 0) return run_view(argc - 1, argv + 1);
     command_line cmd;
     if (int rc = parse(argc, argv, cmd)) return rc;
     if (cmd.version) {
@@ -379,29 +400,26 @@ int kvrac_main(int argc, char** argv) {
         return usage_error("dialog options act on the headless dialog, not with ",
                            "--interactive: choose in the dialog");
     if (cmd.command.empty() || cmd.command == "help") {
-        const char* text = cmd.args.empty() ? program_help : help_of(cmd.args[0]);
-        if (!text) return unknown_command(cmd.args[0]);
-        std::fputs(text, stdout);
-        if (!cmd.args.empty() && (cmd.args[0] == "config" || cmd.args[0] == "plot"))
-            std::fputs(dialog_options_help, stdout);
-        if (!cmd.args.empty() && cmd.args[0] == "plot") std::fputs(drawing_options_help, stdout);
-        return cmd.command.empty() && !cmd.help ? 2 : 0;
+        if (cmd.args.empty()) {
+            std::fputs(program_help, stdout);
+            return cmd.command.empty() && !cmd.help ? 2 : 0;
+        }
+        return print_help(cmd.args[0]);
     }
-    if (cmd.help) {
-        const char* text = help_of(cmd.command);
-        if (!text) return unknown_command(cmd.command);
-        std::fputs(text, stdout);
-        if (cmd.command == "config" || cmd.command == "plot")
-            std::fputs(dialog_options_help, stdout);
-        if (cmd.command == "plot") std::fputs(drawing_options_help, stdout);
-        return 0;
-    }
+    if (cmd.help) return print_help(cmd.command);
     if (cmd.command == "config") return run_config(cmd);
     if (cmd.command == "show") {
         if (!cmd.args.empty()) return usage_error("show takes no operand: ", cmd.args[0]);
         return show_settings(store_path(cmd.settings));
     }
     if (cmd.command == "plot") return plot_command(cmd);
+    if (cmd.command == "view") {
+        if (cmd.args.size() != 1)
+            return usage_error(cmd.args.empty() ? "which job? kvrac view JOB"
+                                                : "view takes one job, not several",
+                               "");
+        return run_view({cmd.args[0], cmd.output, cmd.dpi, cmd.page, cmd.summary});
+    }
     if (cmd.command == "report" || cmd.command == "legend") {
         if (!cmd.args.empty()) return usage_error("no operand expected: ", cmd.args[0]);
         std::string store = store_path(cmd.settings);

@@ -1,8 +1,8 @@
 // Plotting a drawing: the host's plot sequence around the drawing pipeline.
 //
 // The drawing is checked and the pen table read before the driver is involved, so a
-// bad file stops at once. The job is written under a temporary name and renamed only
-// when the plot succeeded, as for scripts.
+// bad file stops at once. The job is set up, written and kept or discarded by the same
+// plot job as a script's (link/plot_job.h).
 #include "kvrac/drawing_cmd.h"
 
 #include <cerrno>
@@ -15,11 +15,10 @@
 #include "drawing/hpgl_reader.h"
 #include "drawing/stroke_font.h"
 #include "host/wire.h"
-#include "link/config_sequence.h"
+#include "link/plot_job.h"
 #include "link/plot_sequence.h"
 #include "link/session.h"
 #include "settings/store.h"
-#include "system/files.h"
 #if KVRAC_HAVE_DXF
 #include "dxf/dxf_reader.h"
 #endif
@@ -40,12 +39,6 @@ namespace {
 int bad(const std::string& what) {
     std::fprintf(stderr, "kvrac: %s\nTry 'kvrac help plot'.\n", what.c_str());
     return 2;
-}
-
-std::string default_output(const std::string& drawing) {
-    std::filesystem::path p(drawing);
-    p.replace_extension(".prn");
-    return p.string();
 }
 
 // Printer dots per inch from the stored settings (the raster resolution field).
@@ -138,9 +131,14 @@ int run_plot_drawing(const plot_options& o, const drawing_options& d) {
         return 2;
 #endif
     } else {
-        if (!std::filesystem::is_regular_file(o.script)) {
-            std::fprintf(stderr, "kvrac: %s: %s\n", o.script.c_str(),
-                         std::strerror(errno ? errno : ENOENT));
+        std::error_code error; // never thrown: a folder that cannot be searched is reported
+        const auto type = std::filesystem::status(o.script, error).type();
+        if (type != std::filesystem::file_type::regular) {
+            const std::string why = type == std::filesystem::file_type::not_found
+                                        ? std::strerror(ENOENT)
+                                    : error ? error.message()
+                                            : "not a file (a folder or a device?)";
+            std::fprintf(stderr, "kvrac: %s: %s\n", o.script.c_str(), why.c_str());
             return 2;
         }
         read = [&o](drawing_sink& s, drawing_report& r) { hpgl_read_file(o.script, s, r); };
@@ -155,57 +153,11 @@ int run_plot_drawing(const plot_options& o, const drawing_options& d) {
         }
     }
 
-    dialog_script dialog;
-    if (build_dialog_script(o.dialog, true, dialog) != 0) return 2;
-    if (host_open(o.store) != 0) return 1;
-    uint8_t stored[40];
-    if (store_load(o.store, stored, 40) != 0) {
-        if (run_configuration(false) != 0) return 1;
-        if (store_load(o.store, stored, 40) != 0) std::memset(stored, 0, sizeof stored);
-    }
-    const std::string out_path = o.output.empty() ? default_output(o.script) : o.output;
-    const bool to_stdout = out_path == "-";
-    if (!to_stdout && std::filesystem::weakly_canonical(out_path) ==
-                          std::filesystem::weakly_canonical(o.script)) {
-        std::fprintf(stderr, "kvrac: the job would overwrite the drawing %s\n", o.script.c_str());
-        return 2;
-    }
-
-    if (plot_identify_and_load() != 0) return 1;
-    plot_area area{};
-    if (int rc = plot_time_dialog(dialog, &area); rc != 0) return rc;
-    store_load(o.store, stored, 40); // the dialog may have changed the resolution
-    double side_a = area.side_a, side_b = area.side_b;
-    if (o.area_length > 0) {
-        if (o.area_length > side_a || o.area_width > side_b) {
-            std::fprintf(stderr, "kvrac: --area %gx%g is larger than the printable area %gx%g in\n",
-                         o.area_length, o.area_width, side_a, side_b);
-            plot_end();
-            return 2;
-        }
-        side_a = o.area_length, side_b = o.area_width;
-    }
-
-    std::string tmp_path;
-    std::FILE* out = stdout;
-    if (to_stdout) {
-        stdout_binary();
-    } else {
-        tmp_path = out_path + ".tmp";
-        out = std::fopen(tmp_path.c_str(), "wb");
-        if (!out) {
-            std::fprintf(stderr, "kvrac: cannot write %s: %s\n", tmp_path.c_str(),
-                         std::strerror(errno));
-            plot_end();
-            return 2;
-        }
-    }
-    static char out_buffer[1 << 20];
-    std::setvbuf(out, out_buffer, _IOFBF, sizeof out_buffer);
-    session.job = out;
-    session.job_write_failed = false;
-
-    int status = plot_start_job(side_a, side_b);
+    plot_job job;
+    if (int rc = plot_job_setup(plot_job_options_of(o, "drawing"), job); rc != 0) return rc;
+    uint8_t stored[40]; // reloaded: the dialog may have changed the resolution
+    if (store_load(o.store, stored, 40) != 0) std::memset(stored, 0, sizeof stored);
+    int status = plot_job_start(job);
     drawing_summary summary;
     if (status == 0) {
         std::vector<uint8_t> message(message_record_size);
@@ -214,31 +166,21 @@ int run_plot_drawing(const plot_options& o, const drawing_options& d) {
             std::memset(message.data(), 0, dirty);
             return plot_send(c, message, &dirty);
         };
-        sheet_geometry sheet{side_a * area.steps_per_inch, side_b * area.steps_per_inch,
-                             area.steps_per_inch, stored_dpi(stored)};
+        const double steps = job.area.steps_per_inch;
+        sheet_geometry sheet{job.side_a * steps, job.side_b * steps, steps, stored_dpi(stored)};
         std::string why;
         status = plot_drawing(read, place, pens, sheet, emit, &summary, &why);
         if (status == 2) std::fprintf(stderr, "kvrac: %s\n", why.c_str());
     }
-    plot_end();
-    bool written = !session.job_write_failed && std::fflush(out) == 0;
-    session.job = nullptr;
-    if (!written && status == 0) {
-        std::fprintf(stderr, "kvrac: cannot write the job to %s: %s\n",
-                     to_stdout ? "standard output" : tmp_path.c_str(), std::strerror(errno));
-        status = 1;
-    }
+    status = plot_job_end(job, status);
     if (status == 0)
         for (const std::string& line : summary_lines(summary))
             std::fprintf(stderr, "kvrac: %s: %s\n", o.script.c_str(), line.c_str());
-    if (to_stdout) return status;
-    bool closed = std::fclose(out) == 0;
-    std::string why = closed ? "" : std::strerror(errno);
-    if (status == 0 && closed && file_replace(tmp_path, out_path, &why) == 0) return 0;
-    if (status == 0) {
-        std::fprintf(stderr, "kvrac: cannot write %s: %s\n", out_path.c_str(), why.c_str());
-        status = 1;
-    }
-    std::remove(tmp_path.c_str());
-    return status;
+    // Nothing placed on the sheet (an empty drawing, or all of it outside the area): the
+    // driver wrote no job, and an empty file must not stand for one.
+    const bool empty = status == 0 && summary.paths == 0 && summary.fills == 0;
+    if (empty && !job.out.temp.empty())
+        std::fprintf(stderr, "kvrac: warning: %s: nothing plotted: no job written\n",
+                     o.script.c_str());
+    return plot_job_close(job, status, !empty);
 }

@@ -1,36 +1,24 @@
-// Plotting a script: the host's plot sequence around the script's commands.
+// Plotting a script: the script's commands inside one plot job (link/plot_job.h).
 //
 // The job file receives, in call order, the texts the driver sends to the device and
-// the bytes it writes. A job file is written under a unique temporary name beside it
-// and moved into place when the plot succeeded, so a failed, refused or interrupted
-// plot never leaves a partial job under the asked name; a device, a FIFO or standard
-// output takes the bytes as they come (see system/files.h).
+// the bytes it writes; the plot job decides where they go and whether they stay.
 #include "kvrac/plot_cmd.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 
 #include "drawing/script.h"
 #include "host/wire.h"
 #include "images/raster_rows.h"
-#include "link/config_sequence.h"
+#include "link/plot_job.h"
 #include "link/plot_sequence.h"
 #include "link/session.h"
 #include "platform/host_address.h"
 #include "raster/raster_image.h"
 #include "settings/store.h"
-#include "system/files.h"
 
 namespace {
-
-std::string default_output(const std::string& script) {
-    std::filesystem::path p(script);
-    p.replace_extension(".prn");
-    return p.string();
-}
 
 // A script image that could not be decoded while it was sent: reported like a bad
 // line. Returns 2, or 0 when every image decoded.
@@ -98,83 +86,27 @@ void warn_clipped(const drawing_tally& t, const std::string& script, double step
 } // namespace
 
 int run_plot(const plot_options& o) {
-    dialog_script dialog;
-    if (build_dialog_script(o.dialog, true, dialog) != 0) return 2;
     raster_rows_reset(raster_band_budget);
-    if (host_open(o.store) != 0) return 1;
-    uint8_t stored[40];
-    if (store_load(o.store, stored, 40) != 0) {
-        // Nothing stored yet: configure with the defaults first, as an installation would.
-        if (run_configuration(false) != 0) return 1;
-    }
-    const std::string out_path = o.output.empty() ? default_output(o.script) : o.output;
-    const bool to_stdout = out_path == "-";
-    std::error_code out_error, script_error; // a name that cannot be resolved is no script
-    if (!to_stdout && o.script != "-" &&
-        std::filesystem::weakly_canonical(out_path, out_error) ==
-            std::filesystem::weakly_canonical(o.script, script_error) &&
-        !out_error && !script_error) {
-        std::fprintf(stderr, "kvrac: the job would overwrite the script %s\n", o.script.c_str());
-        return 2;
-    }
-
+    plot_job job;
+    if (int rc = plot_job_setup(plot_job_options_of(o, "script"), job); rc != 0) return rc;
+    const double steps = job.area.steps_per_inch;
     script_reader reader{};
-    // Set-up: identify, load the settings, the plot-time dialog (the options' user acts
-    // in it, or a person does) with the printable area.
-    if (plot_identify_and_load() != 0) return 1;
-    plot_area area{};
-    if (int rc = plot_time_dialog(dialog, &area); rc != 0) return rc;
-    double side_a = area.side_a, side_b = area.side_b;
-    const double steps = area.steps_per_inch;
-    if (o.area_length > 0) {
-        if (o.area_length > side_a || o.area_width > side_b) {
-            std::fprintf(stderr, "kvrac: --area %gx%g is larger than the printable area %gx%g in\n",
-                         o.area_length, o.area_width, side_a, side_b);
-            plot_end();
-            return 2;
-        }
-        if (o.area_length * steps < 1 || o.area_width * steps < 1) {
-            std::fprintf(stderr,
-                         "kvrac: --area %gx%g is smaller than one plotter unit (1/%g in) a side\n",
-                         o.area_length, o.area_width, steps);
-            plot_end();
-            return 2;
-        }
-        side_a = o.area_length;
-        side_b = o.area_width;
-    }
-    if (script_open(reader, o.script, steps) != 0) {
+    const bool opened = script_open(reader, o.script, steps) == 0;
+    int status = 0;
+    if (!opened) {
         std::fprintf(stderr, "kvrac: %s\n", reader.error.c_str());
-        plot_end();
-        return 2;
+        status = 2;
+    } else {
+        status = plot_job_start(job);
     }
 
-    output_file out{nullptr, "", "", "", -1};
-    std::string why;
-    if (to_stdout) {
-        stdout_binary();
-        out.stream = stdout;
-        out.name = "standard output";
-    } else if (output_open(out_path, out, &why) != 0) {
-        std::fprintf(stderr, "kvrac: %s\n", why.c_str());
-        script_close(reader);
-        plot_end();
-        return 2;
-    }
-    static char out_buffer[1 << 20];
-    std::setvbuf(out.stream, out_buffer, _IOFBF, sizeof out_buffer);
-    session.job = out.stream;
-    session.job_write_failed = false;
-    session.job_errno = 0;
-
-    int status = plot_start_job(side_a, side_b);
-
-    drawing_tally drawing{0,
-                          0,
-                          static_cast<uint16_t>(std::fmin(65535, std::floor(side_a * steps + 0.5))),
-                          static_cast<uint16_t>(std::fmin(65535, std::floor(side_b * steps + 0.5))),
-                          0,
-                          0};
+    drawing_tally drawing{
+        0,
+        0,
+        static_cast<uint16_t>(std::fmin(65535, std::floor(job.side_a * steps + 0.5))),
+        static_cast<uint16_t>(std::fmin(65535, std::floor(job.side_b * steps + 0.5))),
+        0,
+        0};
     script_command cmd{};
     // One record, zeroed again before each message over the bytes the previous message
     // could have touched, so every message meets a fresh zeroed record.
@@ -200,40 +132,22 @@ int run_plot(const plot_options& o) {
         }
         if (status == 0) status = image_failure(reader);
     }
-    script_close(reader);
-    plot_end();
-    session.job = nullptr;
+    if (opened) script_close(reader);
+    status = plot_job_end(job, status);
     if (status == 0) status = image_failure(reader);
-    if (status == 0 && session.job_write_failed) {
-        std::fprintf(stderr, "kvrac: cannot write %s: %s\n", out.name.c_str(),
-                     std::strerror(session.job_errno));
-        status = 1;
-    }
-    if (status == 0 && drawing.drawn == 0) {
+    const bool empty = status == 0 && drawing.drawn == 0;
+    if (empty) {
         std::fprintf(stderr,
                      "kvrac: warning: %s draws nothing (no draw, polygon, image or text line)%s\n",
-                     reader.name.c_str(), to_stdout || out.temp.empty() ? "" : ": no job written");
-        if (to_stdout) return 0;
-        output_discard(out);
-        return 0;
+                     reader.name.c_str(), job.out.temp.empty() ? "" : ": no job written");
+    } else if (status == 0) {
+        warn_clipped(drawing, reader.name, steps);
     }
-    if (status == 0) warn_clipped(drawing, reader.name, steps);
-    if (to_stdout) {
-        if (status == 0 && std::fflush(stdout) != 0) {
-            std::fprintf(stderr, "kvrac: cannot write standard output: %s\n", std::strerror(errno));
-            status = 1;
-        }
-        return status;
-    }
-    if (status != 0) {
-        output_discard(out);
-        return status;
-    }
-    if (output_commit(out, &why) != 0) {
-        std::fprintf(stderr, "kvrac: %s\n", why.c_str());
-        return 1;
-    }
-    return 0;
+    return plot_job_close(job, status, !empty);
+}
+
+plot_job_options plot_job_options_of(const plot_options& o, const char* kind) {
+    return {o.script, kind, o.output, o.store, o.area_length, o.area_width, o.dialog};
 }
 
 int run_report(const std::string& store) {

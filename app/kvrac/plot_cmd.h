@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "link/plot_job.h"
 #include "settings/dialog_options.h"
 
 struct plot_options {
@@ -20,6 +21,9 @@ struct plot_options {
 // 2 bad usage, a bad script or a dialog option the plot-time dialog refused (nothing
 // written).
 int run_plot(const plot_options& options);
+
+// The plot job's options from the command's; kind is "script" or "drawing".
+plot_job_options plot_job_options_of(const plot_options& options, const char* kind);
 
 // Sends 49, 50, 29 and 31: the driver prints its French settings summary.
 int run_report(const std::string& store);

@@ -155,58 +155,33 @@ int view(const std::string& job, const std::string& picture, const view_request&
 
 } // namespace
 
-int run_view(int argc, char** argv) {
-    std::string job, picture;
+int run_view(const view_options& o) {
     view_request want;
-    bool summary = false, output_given = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto value = [&](const char* name) -> const char* {
-            if (i + 1 >= argc) return nullptr;
-            (void)name;
-            return argv[++i];
-        };
-        if (a == "-h" || a == "--help") {
-            std::fputs(view_help, stdout);
-            return 0;
-        } else if (a == "-o" || a == "--output") {
-            const char* v = value("-o");
-            if (!v) return usage(a + " needs a path");
-            picture = v;
-            output_given = true;
-        } else if (a == "--dpi") {
-            const char* v = value("--dpi");
-            char* end = nullptr;
-            want.dpi = v ? std::strtod(v, &end) : 0;
-            if (!v || *end || !(want.dpi >= 1 && want.dpi <= 2400))
-                return usage("--dpi takes a resolution from 1 to 2400");
-        } else if (a == "--page") {
-            const char* v = value("--page");
-            char* end = nullptr;
-            long n = v ? std::strtol(v, &end, 10) : 0;
-            if (!v || *end || n < 1 || n > 1000000)
-                return usage("--page takes a page number from 1");
-            want.page = static_cast<int>(n);
-        } else if (a == "--summary") {
-            summary = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return usage("unknown option " + a);
-        } else if (job.empty()) {
-            job = a;
-        } else {
-            return usage("view takes one job, not several");
-        }
+    if (!o.dpi.empty()) {
+        char* end = nullptr;
+        want.dpi = std::strtod(o.dpi.c_str(), &end);
+        if (*end || !(want.dpi >= 1 && want.dpi <= 2400))
+            return usage("--dpi takes a resolution from 1 to 2400");
     }
-    if (job.empty()) return usage("which job? kvrac view JOB");
-    if (!output_given && !summary) {
-        std::filesystem::path p(job);
+    if (!o.page.empty()) {
+        char* end = nullptr;
+        long n = std::strtol(o.page.c_str(), &end, 10);
+        if (*end || n < 1 || n > 1000000) return usage("--page takes a page number from 1");
+        want.page = static_cast<int>(n);
+    }
+    std::string picture = o.picture;
+    if (picture.empty() && !o.summary) {
+        std::filesystem::path p(o.job);
         p.replace_extension(".png");
         picture = p.string();
     }
+    std::error_code picture_error, job_error; // a name that cannot be resolved is no job
     if (!picture.empty() &&
-        std::filesystem::weakly_canonical(picture) == std::filesystem::weakly_canonical(job))
-        return usage("the picture would overwrite the job " + job);
-    return view(job, picture, want, summary);
+        std::filesystem::weakly_canonical(picture, picture_error) ==
+            std::filesystem::weakly_canonical(o.job, job_error) &&
+        !picture_error && !job_error)
+        return usage("the picture would overwrite the job " + o.job);
+    return view(o.job, picture, want, o.summary);
 }
 
 int write_preview(const std::string& job, const std::string& picture) {
@@ -219,9 +194,7 @@ int write_preview(const std::string& job, const std::string& picture) {
 
 #else
 
-int run_view(int argc, char** argv) {
-    (void)argc;
-    (void)argv;
+int run_view(const view_options&) {
     std::fprintf(stderr, "kvrac: kvrac view is not available in this build (it needs libtiff "
                          "and libpng)\n");
     return 2;

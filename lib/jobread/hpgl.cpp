@@ -85,6 +85,15 @@ void read_params(job_state& j, std::vector<double>& nums, std::string* text) {
     end_num();
 }
 
+// Reports a PE run that the job ends inside of (it began at byte `at`).
+void fail_pe_cut(job_state& j, uint64_t at) {
+    char text[96];
+    std::snprintf(text, sizeof text, "PE run cut at byte %llu (it began at byte %llu)",
+                  static_cast<unsigned long long>(src_offset(j.src)),
+                  static_cast<unsigned long long>(at));
+    fail(j, text);
+}
+
 // Decodes a PE run after the letters "PE", up to its ';'.
 void read_pe(job_state& j, gl_state& g, uint64_t at) {
     bool base64 = true, up = false, absolute = false;
@@ -93,11 +102,7 @@ void read_pe(job_state& j, gl_state& g, uint64_t at) {
     for (;;) {
         int c = src_peek(j.src);
         if (c < 0) {
-            char text[96];
-            std::snprintf(text, sizeof text, "PE run cut at byte %llu (it began at byte %llu)",
-                          static_cast<unsigned long long>(src_offset(j.src)),
-                          static_cast<unsigned long long>(at));
-            fail(j, text);
+            fail_pe_cut(j, at);
             return;
         }
         if (c == ';' || c == 0x1B) break;
@@ -115,11 +120,7 @@ void read_pe(job_state& j, gl_state& g, uint64_t at) {
         for (;;) {
             c = src_get(j.src);
             if (c < 0) {
-                char text[96];
-                std::snprintf(text, sizeof text, "PE run cut at byte %llu (it began at byte %llu)",
-                              static_cast<unsigned long long>(src_offset(j.src)),
-                              static_cast<unsigned long long>(at));
-                fail(j, text);
+                fail_pe_cut(j, at);
                 return;
             }
             const bool last = base64 ? c >= 191 && c <= 254 : c >= 95 && c <= 126;

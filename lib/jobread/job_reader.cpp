@@ -8,32 +8,12 @@
 #include <cstring>
 #include <memory>
 
+#include "geometry/halftone.h"
 #include "jobread/reader.h"
 
 namespace {
 
 constexpr size_t source_chunk = 1 << 20;
-
-// Threshold matrix of the halftone: dot (r, c) of the pattern for grey g is black when
-// the step number is above g, so grey 0 is solid black and 255 is white.
-const uint8_t threshold[16][16] = {
-    {2, 210, 34, 242, 74, 154, 106, 186, 3, 211, 35, 243, 75, 155, 107, 187},
-    {146, 66, 178, 98, 218, 10, 250, 42, 147, 67, 179, 99, 219, 11, 251, 43},
-    {194, 18, 226, 50, 138, 90, 170, 122, 195, 19, 227, 51, 139, 91, 171, 123},
-    {82, 130, 114, 162, 26, 202, 58, 234, 83, 131, 115, 163, 27, 203, 59, 235},
-    {110, 190, 78, 158, 38, 246, 6, 214, 111, 191, 79, 159, 39, 247, 7, 215},
-    {254, 46, 222, 14, 182, 102, 150, 70, 255, 47, 223, 15, 183, 103, 151, 71},
-    {174, 126, 142, 94, 230, 54, 198, 22, 175, 127, 143, 95, 231, 55, 199, 23},
-    {62, 238, 30, 206, 118, 166, 86, 134, 63, 239, 31, 207, 119, 167, 87, 135},
-    {4, 212, 36, 244, 76, 156, 108, 188, 5, 213, 37, 245, 77, 157, 109, 189},
-    {148, 68, 180, 100, 220, 12, 252, 44, 149, 69, 181, 101, 221, 13, 253, 45},
-    {196, 20, 228, 52, 140, 92, 172, 124, 197, 21, 229, 53, 141, 93, 173, 125},
-    {84, 132, 116, 164, 28, 204, 60, 236, 85, 133, 117, 165, 29, 205, 61, 237},
-    {112, 192, 80, 160, 40, 248, 8, 216, 113, 193, 81, 161, 41, 249, 9, 217},
-    {255, 48, 224, 16, 184, 104, 152, 72, 1, 49, 225, 17, 185, 105, 153, 73},
-    {176, 128, 144, 96, 232, 56, 200, 24, 177, 129, 145, 97, 233, 57, 201, 25},
-    {64, 240, 32, 208, 120, 168, 88, 136, 65, 241, 33, 209, 121, 169, 89, 137},
-};
 
 // Dash patterns of line types 1..8: dash, gap, dash, ... in percent of the pattern.
 const std::vector<int> default_dashes[9] = {
@@ -415,12 +395,7 @@ namespace {
 void init_state(job_state& j) {
     std::memset(j.pen_grey, 0, sizeof j.pen_grey);
     for (int g = 0; g < 256; ++g)
-        for (int r = 0; r < 16; ++r) {
-            uint16_t w = 0;
-            for (int c = 0; c < 16; ++c)
-                if (threshold[r][c] > g) w |= static_cast<uint16_t>(0x8000 >> c);
-            j.halftone[g][r] = w;
-        }
+        for (int r = 0; r < halftone_rows; ++r) j.halftone[g][r] = halftone_row(g, r);
     for (int t = 0; t < 9; ++t) j.dash[t] = default_dashes[t];
 }
 

@@ -208,6 +208,15 @@ TEST_F(Drawings, FormatByContentThenNameAndOptionsOnlyForDrawings) {
     EXPECT_NE(r.err.find("/nonexistent/pens.txt"), std::string::npos) << r.err;
     r = run("plot --help");
     EXPECT_NE(r.out.find("--fit"), std::string::npos);
+
+    // A plot file name that is a folder, or that is missing, is said to be so.
+    fs::create_directories(dir / "folder.plt");
+    r = run("plot '" + (dir / "folder.plt").string() + "' --settings '" + store() + "'");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("folder.plt: not a file"), std::string::npos) << r.err;
+    r = run("plot '" + (dir / "none.plt").string() + "' --settings '" + store() + "'");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("none.plt: No such file"), std::string::npos) << r.err;
 }
 
 } // namespace

@@ -32,6 +32,16 @@ class Files : public Kvrac {
     run_result plot_to(const std::string& out, const std::string& prefix = "") {
         return run("plot '" + (dir / "a.kvs").string() + "' -o '" + out + "'" + s(), prefix);
     }
+    // A plot to j.prn (holding "old job") stopped by the file-size limit: reported with
+    // the job's name and the system's reason, the old job kept, nothing left beside it.
+    void expect_limit_reported(const run_result& r) {
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("cannot write " + (dir / "j.prn").string() + ": File too large"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(slurp(dir / "j.prn"), "old job");
+        EXPECT_TRUE(leftovers("j.prn").empty());
+    }
     // The names in the scratch folder beginning with `stem` other than `stem` itself.
     std::vector<std::string> leftovers(const std::string& stem) {
         std::vector<std::string> found;
@@ -210,13 +220,93 @@ TEST_F(Files, AFileSizeLimitIsReportedAndCleanedUp) {
     std::string big;
     for (int i = 0; i < 40000; ++i) big += "draw " + std::to_string(i % 3000) + " 5\n";
     write_file(dir / "a.kvs", big);
-    auto r = plot_to((dir / "j.prn").string(), "ulimit -f 100; ");
+    expect_limit_reported(plot_to((dir / "j.prn").string(), "ulimit -f 100; "));
+}
+
+// A drawing's job goes through the same output as a script's: what the tests above
+// check for scripts, in brief, for a plot file and a DXF file.
+TEST_F(Files, DrawingsGetTheSameSafeOutput) {
+    write_file(dir / "p.plt", "IN;SP1;PU0,0;PD1000,1000;PU;\n");
+    auto plot_drawing = [&](const std::string& drawing, const std::string& out,
+                            const std::string& prefix = "") {
+        return run("plot '" + (dir / drawing).string() + "' -o '" + out + "'" + s(), prefix);
+    };
+
+    // A link is kept and its target replaced; a link where a fixed temporary name would
+    // be is left alone.
+    fs::create_directories(dir / "jobs");
+    write_file(dir / "jobs" / "plan.prn", "old job");
+    fs::create_symlink("jobs/plan.prn", dir / "link.prn");
+    write_file(dir / "victim", "precious");
+    fs::create_symlink("victim", dir / "link.prn.tmp");
+    auto r = plot_drawing("p.plt", (dir / "link.prn").string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_symlink(dir / "link.prn"));
+    EXPECT_TRUE(whole_job(slurp(dir / "jobs" / "plan.prn")));
+    EXPECT_EQ(slurp(dir / "victim"), "precious");
+
+    // A device and a FIFO are written straight and stay what they are; a device that
+    // refuses the bytes is named with the system's reason.
+    ASSERT_EQ(::mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    ASSERT_EQ(::mknod((dir / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
+    EXPECT_EQ(plot_drawing("p.plt", (dir / "null").string()).status, 0);
+    r = plot_drawing("p.plt", (dir / "full").string());
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("cannot write " + (dir / "j.prn").string() + ": File too large"),
-              std::string::npos)
+    EXPECT_NE(r.err.find((dir / "full").string() + ": No space left on device"), std::string::npos)
         << r.err;
+    struct stat st;
+    ASSERT_EQ(::lstat((dir / "full").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0666), 0);
+    std::string got;
+    std::thread reader([&] { got = slurp(dir / "fifo"); });
+    r = plot_drawing("p.plt", (dir / "fifo").string());
+    if (int fd = ::open((dir / "fifo").c_str(), O_WRONLY | O_NONBLOCK); fd >= 0) ::close(fd);
+    reader.join();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(whole_job(got));
+    EXPECT_TRUE(leftovers("null").empty() && leftovers("fifo").empty() &&
+                leftovers("full").empty());
+
+    // A write beyond the file-size limit: reported with the job's name, old job kept.
+    std::string big = "IN;SP1;PU0,0;PD";
+    for (int i = 0; i < 60000; ++i)
+        big += std::to_string(i % 3000) + "," + std::to_string(i % 7) + ",";
+    big += "0,0;\n";
+    write_file(dir / "big.plt", big);
+    write_file(dir / "j.prn", "old job");
+    expect_limit_reported(plot_drawing("big.plt", (dir / "j.prn").string(), "ulimit -f 100; "));
+
+    // A drawing with nothing to plot leaves no empty job, and an older one as it was.
+    write_file(dir / "empty.plt", "IN;\n");
+    r = plot_drawing("empty.plt", (dir / "j.prn").string());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("nothing plotted: no job written"), std::string::npos) << r.err;
     EXPECT_EQ(slurp(dir / "j.prn"), "old job");
     EXPECT_TRUE(leftovers("j.prn").empty());
+    r = plot_drawing("empty.plt", (dir / "new.prn").string());
+    EXPECT_FALSE(fs::exists(dir / "new.prn"));
+
+    // --area is checked as for scripts.
+    r = run("plot '" + (dir / "p.plt").string() + "' -o '" + (dir / "j.prn").string() +
+            "' --area 0.0001x0.0001" + s());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("smaller than one plotter unit"), std::string::npos) << r.err;
+
+#if KVRAC_HAVE_DXF
+    // A DXF that fails once its job is open (a block inserting itself is found while
+    // the drawing is read): no temporary file, the old job untouched.
+    write_file(dir / "self.dxf",
+               "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n8\n0\n2\nA\n70\n0\n10\n0\n20\n0\n"
+               "0\nINSERT\n8\n0\n2\nA\n10\n0\n20\n0\n0\nENDBLK\n8\n0\n0\nENDSEC\n"
+               "0\nSECTION\n2\nENTITIES\n0\nINSERT\n8\n0\n2\nA\n10\n0\n20\n0\n0\nENDSEC\n"
+               "0\nEOF\n");
+    r = plot_drawing("self.dxf", (dir / "j.prn").string());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("inserts itself"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(dir / "j.prn"), "old job");
+    EXPECT_TRUE(leftovers("j.prn").empty());
+#endif
 }
 
 } // namespace

@@ -104,4 +104,28 @@ TEST_F(View, BadJobsAndBadUsage) {
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("Usage: kvrac view JOB"), std::string::npos);
     EXPECT_NE(run("help").out.find("view "), std::string::npos);
+    EXPECT_NE(run("help view").out.find("Usage: kvrac view JOB"), std::string::npos);
+}
+
+TEST_F(View, TakesTheCommonOptionsAnywhere) {
+    ASSERT_EQ(plot(drawing).status, 0);
+    // The global options may come before the command, as for every other command.
+    auto r = run("--settings '" + store() + "' view --summary '" + path("a.prn") + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("language:"), std::string::npos) << r.out;
+    r = run("--version view");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("kvrac ", 0), 0u) << r.out;
+    r = run("view '" + path("a.prn") + "' --sumary");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("did you mean --summary?"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Try 'kvrac help view'."), std::string::npos) << r.err;
+    r = run("view '" + path("a.prn") + "' '" + path("a.prn") + "'");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("one job, not several"), std::string::npos) << r.err;
+    EXPECT_EQ(run("view '" + path("a.prn") + "' --dpi").status, 2);
+    // Plot-only options are not view's.
+    r = run("view '" + path("a.prn") + "' --area 3x3");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("unknown option --area"), std::string::npos) << r.err;
 }
