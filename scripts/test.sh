@@ -21,4 +21,5 @@ jobs=$(nproc)
 cmake -S . -B "$build" "${flags[@]}"
 cmake --build "$build" -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
     ctest --test-dir "$build" --output-on-failure -j"$jobs"
