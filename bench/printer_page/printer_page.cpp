@@ -1,0 +1,36 @@
+// printer_page: writes one drawing-like test page as a PWG raster document and as the
+// PNG of the same pixels, for the printer application's end-to-end benchmark.
+//   printer_page MEDIA DPI bilevel|grey OUT.pwg OUT.png
+// MEDIA is a PWG self-describing name (iso_a0_841x1189mm). Prints the page's size in
+// pixels ("WIDTH HEIGHT").
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app/kvrac-printer/page_files.h"
+
+int main(int argc, char** argv) {
+    if (argc != 6 || (std::strcmp(argv[3], "bilevel") && std::strcmp(argv[3], "grey"))) {
+        std::fprintf(stderr, "usage: printer_page MEDIA DPI bilevel|grey OUT.pwg OUT.png\n");
+        return 2;
+    }
+    test_page page;
+    page.media = argv[1];
+    page.dpi = std::atoi(argv[2]);
+    page.bilevel = std::strcmp(argv[3], "bilevel") == 0;
+    int width = 0, height = 0;
+    if (page.dpi <= 0 || !page_pixels(page, width, height)) {
+        std::fprintf(stderr, "printer_page: no page for media %s at %s dpi\n", argv[1], argv[2]);
+        return 2;
+    }
+    page.rows = drawing_rows(width, height, page.dpi);
+    std::string error = write_pwg(argv[4], {page});
+    if (error.empty()) error = write_page_png(argv[5], page);
+    if (!error.empty()) {
+        std::fprintf(stderr, "printer_page: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("%d %d\n", width, height);
+    return 0;
+}
