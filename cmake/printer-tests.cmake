@@ -14,11 +14,8 @@ add_executable(printer_page ${PROJECT_SOURCE_DIR}/bench/printer_page/printer_pag
 target_include_directories(printer_page PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 target_link_libraries(printer_page PRIVATE Cups::Cups PNG::PNG)
 
+# The tests' page writer links libcups (the program's path comes from
+# printer-app-tests.cmake).
 if(TARGET test_app_kvrac-printer)
     target_link_libraries(test_app_kvrac-printer PRIVATE Cups::Cups)
-    if(TARGET kvrac-printer)
-        add_dependencies(test_app_kvrac-printer kvrac-printer)
-        target_compile_definitions(test_app_kvrac-printer PRIVATE
-            KVRAC_PRINTER_BINARY="$<TARGET_FILE:kvrac-printer>")
-    endif()
 endif()

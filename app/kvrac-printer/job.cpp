@@ -1,0 +1,284 @@
+// A job: its pages spooled, each plotted by a child process, the complete job sent.
+//
+// PAPPL runs each job in a thread of its own and hands raster pages line by line. Each
+// page is written to a PNG file in the job's scratch folder (page_spool.h); at the
+// end of the page a child process plots it through the driver into a job file
+// (job_child.h). Only when every page's child succeeded and the job was not canceled
+// are the job files sent to the device, in page order, so the device never sees half
+// a job: back-to-back jobs on one connection each arrive complete. A cancel kills the
+// running child; a child that crashes fails its job alone.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "kvrac-printer/job_child.h"
+#include "kvrac-printer/page_spool.h"
+#include "kvrac-printer/printer_app.h"
+
+extern char** environ;
+
+namespace {
+
+// One job between its start and end callbacks.
+struct job_record {
+    std::string dir;                // scratch folder in the spool directory
+    std::string store;              // the printer's settings record
+    std::vector<std::string> files; // complete job files of the pages done, in order
+    page_spool page;                // the page being received
+    unsigned page_number;           // pages started, from 1
+    int copies;                     // copies the job asked for (the driver makes them)
+    bool bilevel;                   // print-color-mode bi-level
+    bool failed;                    // a page failed; the job's message says why
+};
+
+// How often a running child is checked for its end and the job for a cancel.
+constexpr long poll_nanoseconds = 20 * 1000 * 1000;
+
+// Bytes sent to the device per write.
+constexpr size_t send_chunk = 1 << 20;
+
+job_record* record_of(pappl_job_t* job) {
+    return static_cast<job_record*>(papplJobGetData(job));
+}
+
+// Creates the job's scratch folder, empty. Returns "" or why not.
+std::string make_scratch(pappl_job_t* job, std::string* dir) {
+    *dir = app.spool_dir + "/kvrac-p" + std::to_string(papplPrinterGetID(papplJobGetPrinter(job))) +
+           "-j" + std::to_string(papplJobGetID(job));
+    std::error_code ec;
+    std::filesystem::remove_all(*dir, ec);
+    if (::mkdir(dir->c_str(), 0700) != 0)
+        return "cannot create the job's folder " + *dir + ": " + std::strerror(errno);
+    return "";
+}
+
+void remove_scratch(const std::string& dir) {
+    std::error_code ec;
+    if (!dir.empty()) std::filesystem::remove_all(dir, ec);
+}
+
+// Ends the job's record: scratch folder removed, record freed.
+void drop_record(pappl_job_t* job) {
+    job_record* r = record_of(job);
+    if (!r) return;
+    page_spool_abandon(r->page);
+    remove_scratch(r->dir);
+    delete r;
+    papplJobSetData(job, nullptr);
+}
+
+// Marks the job failed with a message for the client, and frees its record.
+bool fail(pappl_job_t* job, const std::string& why) {
+    papplJobSetMessage(job, "%s", why.c_str());
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
+    drop_record(job);
+    return false;
+}
+
+// The last non-empty line of a file, for a child's error.
+std::string last_line(const std::string& path) {
+    std::ifstream in(path);
+    std::string line, last;
+    while (std::getline(in, line))
+        if (!line.empty()) last = line;
+    return last;
+}
+
+// Sends the files to the device, in order. Returns "" or why not.
+std::string send_files(const std::vector<std::string>& files, pappl_device_t* device) {
+    std::vector<char> buffer(send_chunk);
+    for (const std::string& path : files) {
+        std::FILE* f = std::fopen(path.c_str(), "rb");
+        if (!f) return "cannot read the job file " + path + ": " + std::strerror(errno);
+        size_t got;
+        while ((got = std::fread(buffer.data(), 1, buffer.size(), f)) > 0) {
+            if (papplDeviceWrite(device, buffer.data(), got) < 0) {
+                std::fclose(f);
+                return "the printer's connection failed while the job was sent";
+            }
+        }
+        const bool read_error = std::ferror(f);
+        std::fclose(f);
+        if (read_error) return "cannot read the job file " + path;
+    }
+    papplDeviceFlush(device);
+    return "";
+}
+
+std::string page_path(const job_record& r, unsigned page, const char* ext) {
+    return r.dir + "/page-" + std::to_string(page) + ext;
+}
+
+} // namespace
+
+int run_child(const std::vector<std::string>& args, const std::string& err_path, pappl_job_t* job,
+              std::string* why) {
+    if (job) {
+        std::string line;
+        for (const std::string& a : args) line += " " + a;
+        papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Driver process:%s", line.c_str());
+    }
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(app.self.c_str()));
+    argv.push_back(const_cast<char*>(job_child_flag));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, app.self.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        *why = std::string("cannot start the driver process: ") + std::strerror(rc);
+        return -1;
+    }
+    int status = 0;
+    bool killed = false;
+    for (;;) {
+        pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) break;
+        if (done < 0 && errno != EINTR) {
+            *why = std::string("lost the driver process: ") + std::strerror(errno);
+            return -1;
+        }
+        if (job && !killed && papplJobIsCanceled(job)) {
+            ::kill(pid, SIGKILL);
+            killed = true;
+        }
+        timespec pause{0, poll_nanoseconds};
+        ::nanosleep(&pause, nullptr);
+    }
+    if (killed) {
+        *why = "canceled";
+        return -1;
+    }
+    if (WIFSIGNALED(status)) {
+        *why = "the driver process stopped on signal " + std::to_string(WTERMSIG(status)) + " (" +
+               strsignal(WTERMSIG(status)) + ")";
+        return -1;
+    }
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    *why = code == 0 ? "" : last_line(err_path);
+    if (code != 0 && why->empty())
+        *why = "the driver process failed (status " + std::to_string(code) + ")";
+    return code;
+}
+
+bool job_start(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*) {
+    auto* r = new job_record{};
+    papplJobSetData(job, r);
+    if (std::string why = make_scratch(job, &r->dir); !why.empty()) return fail(job, why);
+    r->store = printer_store(papplJobGetPrinter(job));
+    r->copies = options->copies;
+    // PAPPL repeats the pages of an image document once per copy; the driver makes the
+    // copies itself, so each page is received once.
+    options->copies = 1;
+    r->bilevel = options->print_color_mode == PAPPL_COLOR_MODE_BI_LEVEL;
+    return true;
+}
+
+bool job_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned) {
+    job_record* r = record_of(job);
+    if (!r) return false;
+    const auto& h = options->header;
+    r->page_number++;
+    if (h.cupsBitsPerPixel != 1 && h.cupsBitsPerPixel != 8)
+        return fail(job, "Page " + std::to_string(r->page_number) + " has " +
+                             std::to_string(h.cupsBitsPerPixel) +
+                             " bits per dot; the plotter takes 1-bit black or 8-bit grey pages");
+    if (page_spool_open(r->page, page_path(*r, r->page_number, ".png"), h.cupsWidth, h.cupsHeight,
+                        h.cupsBitsPerPixel, r->bilevel) != 0)
+        return fail(job, "Page " + std::to_string(r->page_number) + ": " + r->page.error);
+    return true;
+}
+
+bool job_write_line(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned,
+                    const unsigned char* line) {
+    job_record* r = record_of(job);
+    if (!r) return false;
+    if (page_spool_write(r->page, line) != 0)
+        return fail(job, "Page " + std::to_string(r->page_number) + ": " + r->page.error);
+    return true;
+}
+
+bool job_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned) {
+    job_record* r = record_of(job);
+    if (!r) return false;
+    const unsigned n = r->page_number;
+    const std::string page = "Page " + std::to_string(n) + ": ";
+    if (page_spool_close(r->page) != 0) return fail(job, page + r->page.error);
+    if (papplJobIsCanceled(job)) return fail(job, "Canceled");
+
+    // The page's own size (a PWG raster page carries it), in hundredths of mm.
+    const auto& h = options->header;
+    const int width = static_cast<int>(h.cupsWidth * 2540.0 / h.HWResolution[0] + 0.5);
+    const int length = static_cast<int>(h.cupsHeight * 2540.0 / h.HWResolution[1] + 0.5);
+    std::vector<std::string> args = {"page", r->store, page_path(*r, n, ".png"),
+                                     page_path(*r, n, ".kvs"), page_path(*r, n, ".prn")};
+    const int copies = options->copies;
+    options->copies = r->copies;
+    std::string why = job_dialog_options(papplJobGetPrinter(job), options, width, length, &args);
+    options->copies = copies;
+    if (!why.empty()) return fail(job, page + why);
+    if (h.HWResolution[0] != h.HWResolution[1])
+        return fail(job, page + "the plotter prints the same resolution across and along");
+    // The page's own resolution wins over the job's printer-resolution.
+    for (size_t i = 5; i + 1 < args.size(); ++i)
+        if (args[i] == "--resolution") args[i + 1] = std::to_string(h.HWResolution[0]);
+
+    int status = run_child(args, page_path(*r, n, ".err"), job, &why);
+    if (status != 0) {
+        if (papplJobIsCanceled(job)) return fail(job, "Canceled");
+        return fail(job, page + why);
+    }
+    std::remove(page_path(*r, n, ".png").c_str());
+    r->files.push_back(page_path(*r, n, ".prn"));
+    return true;
+}
+
+bool job_end(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+    job_record* r = record_of(job);
+    if (!r) return false; // a page failed; its message is set
+    if (papplJobIsCanceled(job)) return fail(job, "Canceled");
+    if (r->files.empty()) return fail(job, "The document has no pages");
+    if (std::string why = send_files(r->files, device); !why.empty()) return fail(job, why);
+    drop_record(job);
+    return true;
+}
+
+bool job_print_script(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+    auto* r = new job_record{};
+    papplJobSetData(job, r);
+    if (std::string why = make_scratch(job, &r->dir); !why.empty()) return fail(job, why);
+    r->store = printer_store(papplJobGetPrinter(job));
+    const std::string out = r->dir + "/script.prn";
+    std::vector<std::string> args = {"script", r->store, papplJobGetFilename(job), out};
+    std::string why =
+        job_dialog_options(papplJobGetPrinter(job), options, options->media.size_width,
+                           options->media.size_length, &args);
+    if (!why.empty()) return fail(job, why);
+    if (run_child(args, r->dir + "/script.err", job, &why) != 0) {
+        if (papplJobIsCanceled(job)) return fail(job, "Canceled");
+        return fail(job, "Plot script: " + why);
+    }
+    r->files.push_back(out);
+    papplJobSetImpressionsCompleted(job, 1);
+    return job_end(job, options, device);
+}

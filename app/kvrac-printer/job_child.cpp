@@ -1,0 +1,183 @@
+// The child process of one job: the plot sequence of `kvrac plot` around a page image
+// or a received plot script, written to a job file.
+#include "kvrac-printer/job_child.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "drawing/script.h"
+#include "images/raster_rows.h"
+#include "link/config_sequence.h"
+#include "link/plot_sequence.h"
+#include "link/session.h"
+#include "settings/dialog_options.h"
+#include "settings/store.h"
+
+namespace {
+
+// Highest plotter-unit coordinate a script may use.
+constexpr double coordinate_max = 65535;
+
+void say(const char* what, const std::string& detail) {
+    std::fprintf(stderr, "%s%s\n", what, detail.c_str());
+}
+
+// Reads dialog options from argv[from..]. Returns 0, or 2 after reporting.
+int read_options(int argc, char** argv, int from, std::vector<dialog_option>& options) {
+    for (int i = from; i < argc; ++i) { // leaves i on the option's last argument
+        int got = take_dialog_option(argc, argv, i, options);
+        if (got == 2) return 2;
+        if (got == 0) {
+            say("unknown job option ", argv[i]);
+            return 2;
+        }
+    }
+    return 0;
+}
+
+// Makes sure STORE holds a record: the driver's installation defaults when it holds
+// nothing yet, as a first `kvrac config` would save. Returns 0 or 1.
+int ensure_record(const std::string& store) {
+    uint8_t stored[40];
+    if (store_load(store, stored, 40) == 0) return 0;
+    if (run_configuration(false) != 0) {
+        say("the driver could not save its default settings: ", session.save_error);
+        return 1;
+    }
+    return 0;
+}
+
+int configure(const std::string& store, const std::vector<dialog_option>& options) {
+    dialog_script dialog;
+    if (build_dialog_script(options, false, dialog) != 0) return 2;
+    if (host_open(store) != 0) return 1;
+    if (ensure_record(store) != 0) return 1;
+    if (options.empty()) return 0;
+    return run_configuration(false, &dialog);
+}
+
+// Writes the page's plot script: the page image over the whole printable area.
+int write_page_script(const std::string& path, const std::string& png, const plot_area& a) {
+    const double x = std::lround(a.side_a * a.steps_per_inch);
+    const double y = std::lround(a.side_b * a.steps_per_inch);
+    if (x < 1 || y < 1 || x > coordinate_max || y > coordinate_max) {
+        say("the printable area is outside the plotter's coordinate range", "");
+        return 1;
+    }
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (!f) {
+        say("cannot write the page script: ", std::strerror(errno));
+        return 1;
+    }
+    std::fprintf(f, "image 0 0 %.0f %.0f \"%s\"\n", x, y, png.c_str());
+    return std::fclose(f) == 0 ? 0 : 1;
+}
+
+// Plots script into job with the options' plot-time dialog. page_png non-empty: the
+// script is first written for that page. Returns the exit status.
+int plot(const std::string& store, const std::string& page_png, const std::string& script,
+         const std::string& job, const std::vector<dialog_option>& options) {
+    dialog_script dialog;
+    if (build_dialog_script(options, true, dialog) != 0) return 2;
+    raster_rows_reset(raster_band_budget);
+    if (host_open(store) != 0) return 1;
+    if (ensure_record(store) != 0) return 1;
+    session.keep_store = true; // the job's options are for this job only
+
+    if (plot_identify_and_load() != 0) {
+        say("the driver could not load the printer's settings", "");
+        return 1;
+    }
+    plot_area area{};
+    if (int rc = plot_time_dialog(dialog, &area); rc != 0) return rc;
+    if (!page_png.empty() && write_page_script(script, page_png, area) != 0) {
+        plot_end();
+        return 1;
+    }
+    script_reader reader{};
+    if (script_open(reader, script, area.steps_per_inch) != 0) {
+        say("", reader.error);
+        plot_end();
+        return 2;
+    }
+    std::FILE* out = std::fopen(job.c_str(), "wb");
+    if (!out) {
+        say("cannot write the job file: ", std::strerror(errno));
+        script_close(reader);
+        plot_end();
+        return 1;
+    }
+    static char out_buffer[1 << 20];
+    std::setvbuf(out, out_buffer, _IOFBF, sizeof out_buffer);
+    session.job = out;
+    session.job_write_failed = false;
+
+    int status = plot_start_job(area.side_a, area.side_b);
+    if (status != 0) say("the driver could not start the job", "");
+    script_command cmd{};
+    std::vector<uint8_t> message(message_record_size);
+    size_t dirty = 0;
+    while (status == 0) {
+        int got = script_next(reader, cmd);
+        if (got == 0) break;
+        if (got == 2) {
+            say("", reader.error);
+            status = 2;
+            break;
+        }
+        if (cmd.op == script_op::image && page_png.empty()) {
+            // A received script must not make the server read its own files.
+            const std::string where = reader.name + ":" + std::to_string(cmd.image.line) + ": ";
+            say(where.c_str(), "image commands are not accepted in printed plot scripts");
+            status = 2;
+            break;
+        }
+        std::memset(message.data(), 0, dirty);
+        status = plot_send(cmd, message, &dirty);
+        if (status != 0) say("the driver refused a drawing command", "");
+        if (status == 0 && raster_rows_failed_line() != 0) {
+            say("", raster_rows_failure());
+            status = 2;
+        }
+    }
+    script_close(reader);
+    plot_end();
+    if (status == 0 && raster_rows_failed_line() != 0) {
+        say("", raster_rows_failure());
+        status = 2;
+    }
+    session.job = nullptr;
+    const bool written = !session.job_write_failed && std::fflush(out) == 0;
+    const bool closed = std::fclose(out) == 0;
+    if (status == 0 && !(written && closed)) {
+        say("cannot write the job file: ", std::strerror(errno));
+        status = 1;
+    }
+    if (status != 0) std::remove(job.c_str());
+    return status;
+}
+
+} // namespace
+
+int job_child_main(int argc, char** argv) {
+    const std::string mode = argc > 0 ? argv[0] : "";
+    std::vector<dialog_option> options;
+    if (mode == "configure" && argc >= 2) {
+        if (read_options(argc, argv, 2, options) != 0) return 2;
+        return configure(argv[1], options);
+    }
+    if (mode == "page" && argc >= 5) {
+        if (read_options(argc, argv, 5, options) != 0) return 2;
+        return plot(argv[1], argv[2], argv[3], argv[4], options);
+    }
+    if (mode == "script" && argc >= 4) {
+        if (read_options(argc, argv, 4, options) != 0) return 2;
+        return plot(argv[1], "", argv[2], argv[3], options);
+    }
+    say("bad job child arguments", "");
+    return 2;
+}

@@ -1,0 +1,27 @@
+// The driver run of one job, in a process of its own.
+//
+// The driver keeps process-wide state and the server runs jobs in threads, so every
+// job's driver work happens in a child process: this same program started with
+// job_child_flag as its first argument. The child plots one page (or one plot script)
+// through the driver exactly as `kvrac plot` does and writes the complete job to a
+// file; the server sends that file to the printer only when the child succeeded.
+#pragma once
+
+// First argument that selects the child's mode (never a sub-command name).
+constexpr const char job_child_flag[] = "--kvrac-job-child";
+
+// The child's arguments after the flag:
+//   configure STORE [DIALOG OPTIONS]      installation dialog with the options, saved
+//                                          into STORE (the driver's defaults first when
+//                                          STORE holds nothing)
+//   page STORE PNG SCRIPT JOB [DIALOG OPTIONS]
+//                                          writes SCRIPT, `image 0 0 X Y PNG` over the
+//                                          whole printable area in plotter units, and
+//                                          plots it into JOB
+//   script STORE SCRIPT JOB [DIALOG OPTIONS]
+//                                          plots a received plot script into JOB
+// The plot-time dialog gets the options; what it would save is kept from STORE, so a
+// job's options never change the printer's settings. Exit status 0 when JOB is
+// complete; else 1 (driver failure) or 2 (refused input), with the reason on standard
+// error as one line, and JOB removed.
+int job_child_main(int argc, char** argv);

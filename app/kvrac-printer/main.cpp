@@ -1,0 +1,66 @@
+// kvrac-printer: the command line. A job's child process is told apart by its first
+// argument before anything else runs; everything else is PAPPL's main loop with its
+// sub-commands.
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kvrac-printer/job_child.h"
+#include "kvrac-printer/printer_app.h"
+
+printer_app_state app;
+
+namespace {
+
+// The program's own path, for starting child processes: the executable itself, not
+// whatever argv[0] says.
+std::string self_path(const char* argv0) {
+    char buffer[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n > 0) return std::string(buffer, static_cast<size_t>(n));
+    return argv0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], job_child_flag) == 0)
+        return job_child_main(argc - 2, argv + 2);
+    app.self = self_path(argv[0]);
+
+    // PAPPL's local control socket is /run/kvrac-printer.sock for root and
+    // TMPDIR/kvrac-printerUID.sock otherwise: one per machine and user. A runtime
+    // folder of the caller's choosing gives each server its own.
+    if (const char* dir = std::getenv("KVRAC_PRINTER_RUNTIME_DIR"); dir && *dir)
+        ::setenv(getuid() == 0 ? "SNAP_COMMON" : "TMPDIR", dir, 1);
+
+    // --listen ADDRESS is -o listen-hostname=ADDRESS.
+    std::vector<std::string> storage;
+    std::vector<char*> args;
+    storage.reserve(static_cast<size_t>(argc) * 2);
+    for (int i = 0; i < argc; ++i) {
+        const char* a = argv[i];
+        std::string value;
+        if (std::strncmp(a, "--listen=", 9) == 0) {
+            value = a + 9;
+        } else if (std::strcmp(a, "--listen") == 0 && i + 1 < argc) {
+            value = argv[++i];
+        } else {
+            storage.emplace_back(a);
+            continue;
+        }
+        storage.emplace_back("-o");
+        storage.emplace_back("listen-hostname=" + value);
+    }
+    for (std::string& s : storage) args.push_back(s.data());
+    args.push_back(nullptr);
+
+    return papplMainloop(static_cast<int>(args.size()) - 1, args.data(), KVRAC_VERSION,
+                         "kvrac-printer " KVRAC_VERSION, printer_driver_count, printer_drivers,
+                         nullptr, driver_setup, nullptr, nullptr, system_setup, print_usage,
+                         nullptr);
+}

@@ -1,0 +1,74 @@
+// kvrac-printer: each plotter as a driverless IPP printer, built on PAPPL.
+//
+// The server (PAPPL's main loop) owns printers, jobs, the web pages and the devices;
+// every use of the driver itself happens in a child process (job_child.h), one per
+// job page or configuration, so that no two jobs ever share the driver's process-wide
+// state and a driver crash fails one job only.
+//
+//   main.cpp         the command line: the child mode, then PAPPL's sub-commands
+//   system.cpp       the server: listeners, state, document formats, web pages
+//   drivers.cpp      one driver per model and output language; IPP attributes from the
+//                    driver's tables; the printer's settings record
+//   job.cpp          the job: pages spooled, one child per page, complete jobs sent
+//   page_spool.cpp   one raster page written to a PNG file row by row
+#pragma once
+
+#include <pappl/pappl.h>
+
+#include <string>
+#include <vector>
+
+// The program's paths, set once before the server starts.
+struct printer_app_state {
+    std::string self;      // this program's path, for the child processes
+    std::string state_dir; // PAPPL's state file and each printer's settings record
+    std::string spool_dir; // documents and the jobs' scratch folders
+};
+
+extern printer_app_state app;
+
+// MIME type of plot scripts received as documents.
+constexpr const char plot_script_mime[] = "application/vnd.kvrac-plot-script";
+
+// drivers.cpp: the drivers PAPPL lists, and the callback that fills a printer's driver
+// data and attributes from the driver's tables.
+extern pappl_pr_driver_t printer_drivers[];
+extern const int printer_driver_count;
+bool driver_setup(pappl_system_t* system, const char* driver_name, const char* device_uri,
+                  const char* device_id, pappl_pr_driver_data_t* data, ipp_t** attrs, void* cbdata);
+
+// The path of a printer's 40-byte settings record (state_dir/printer-ID.settings).
+std::string printer_store(pappl_printer_t* printer);
+
+// drivers.cpp: the dialog options that a page of width x length (hundredths of mm)
+// and the job's attributes and the printer's defaults ask for (format and length,
+// media type, resolution, copies, and the vendor settings), appended to *out. Returns
+// "", or says why the page cannot be printed.
+std::string job_dialog_options(pappl_printer_t* printer, pappl_pr_options_t* options, int width,
+                               int length, std::vector<std::string>* out);
+
+// drivers.cpp: vendor attribute (a printer default IPP has no attribute for) to dialog
+// option; "" for a name that is not one.
+std::string vendor_dialog_option(const char* name);
+
+// job.cpp: runs this program's child mode with args, its standard error in err_path.
+// Polls job (may be null) for a cancel and then kills the child. Returns the child's
+// exit status, -1 when it was killed (cancel or crash) or could not start; *why holds
+// the child's last error line or what happened.
+int run_child(const std::vector<std::string>& args, const std::string& err_path, pappl_job_t* job,
+              std::string* why);
+
+// job.cpp: the driver callbacks of a job.
+bool job_start(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+bool job_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
+                    unsigned page);
+bool job_write_line(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
+                    unsigned y, const unsigned char* line);
+bool job_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
+                  unsigned page);
+bool job_end(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+bool job_print_script(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+
+// system.cpp
+pappl_system_t* system_setup(int num_options, cups_option_t* options, void* data);
+void print_usage(void* data);
