@@ -53,11 +53,12 @@ TEST(PrinterSmoke, PngJobOnFileDeviceEqualsKvracPlotOfTheEquivalentScript) {
     ASSERT_FALSE(printed.empty());
     EXPECT_EQ(printed.rfind("\x1b%-12345X", 0), 0u) << "the job starts with the PJL universal exit";
 
-    // The equivalent plot: the page as an 8-bit grey PNG at the job's resolution, over
-    // the whole printable area (11 x 8.5 in at 1016 plotter units an inch), with the
-    // printer's record and the options the job and the printer's defaults ask for.
+    // The equivalent plot: the page as an 8-bit grey PNG at the job's resolution, turned
+    // to lie along the plot's long side (3300 x 2550), over the whole printable area (11
+    // x 8.5 in at 1016 plotter units an inch), with the printer's record and the options
+    // the job and the printer's defaults ask for.
     const fs::path page = server.dir() / "page.png";
-    write_white_png(page, 2550, 3300);
+    write_white_png(page, 3300, 2550);
     const fs::path script = server.dir() / "page.kvs";
     {
         std::ofstream s(script);
