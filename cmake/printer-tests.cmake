@@ -19,3 +19,10 @@ target_link_libraries(printer_page PRIVATE Cups::Cups PNG::PNG)
 if(TARGET test_app_kvrac-printer)
     target_link_libraries(test_app_kvrac-printer PRIVATE Cups::Cups)
 endif()
+
+# JPEG documents are written and decoded with libjpeg.
+find_package(JPEG)
+if(TARGET test_app_kvrac-printer AND JPEG_FOUND)
+    target_link_libraries(test_app_kvrac-printer PRIVATE JPEG::JPEG)
+    target_compile_definitions(test_app_kvrac-printer PRIVATE KVRAC_HAVE_JPEG=1)
+endif()

@@ -1,9 +1,8 @@
-// The IPP client side of the printer application's tests: every request goes through
-// the real ipptool, as a user's or a CUPS server's request would, from a test file the
-// helper writes into the test's scratch folder.
-//
-// Jobs are followed by polling Get-Job-Attributes (never by sleeping a fixed time), with
-// generous limits: the tests run on a loaded two-core machine.
+// IPP requests beyond printing (printer_server.h prints and waits for jobs): Cancel-Job,
+// a job's state with its reasons, waiting for a job to reach a state, a printer's
+// attributes. Every request goes through the real ipptool from a test file the helper
+// writes into the test's scratch folder; jobs are followed by polling, never by sleeping
+// a fixed time, with generous limits for a loaded two-core machine.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -94,21 +93,6 @@ class client {
         return run("ipptool -t -T 30 " + quote(uri_) + " " + quote(test.string()));
     }
 
-    // Print-Job with file in format (a MIME type); job_attributes are extra ipptool ATTR
-    // lines for the job group. Returns the job id, or 0 when the printer refused the job
-    // (the reason in last_output()).
-    int print(const fs::path& file, const std::string& format, const std::string& job_name,
-              const std::string& job_attributes = "") {
-        last_ = request("Print-Job", "  ATTR mimeMediaType document-format " + format +
-                                         "\n  ATTR name job-name " + quote_ipp(job_name) +
-                                         "\n  GROUP job-attributes-tag\n" + job_attributes +
-                                         "\n  FILE " + quote_ipp(file.string()) +
-                                         "\n  EXPECT job-id\n  DISPLAY job-id");
-        auto shown = displayed(last_.out);
-        if (last_.status != 0 || !shown.count("job-id")) return 0;
-        return std::stoi(shown["job-id"]);
-    }
-
     // The state of a job: job-state keyword ("pending", "processing", "completed",
     // "canceled", "aborted", ...), job-state-message and job-state-reasons as shown.
     struct job_state {
@@ -127,17 +111,6 @@ class client {
                                               "\n  DISPLAY job-state-reasons");
         auto shown = displayed(last_.out);
         return {shown["job-state"], shown["job-state-message"], shown["job-state-reasons"]};
-    }
-
-    // Polls a job until it has ended or seconds have passed; returns its last state.
-    job_state wait(int job_id, int seconds = 240) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        job_state s = state(job_id);
-        while (!s.ended() && std::chrono::steady_clock::now() < until) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-            s = state(job_id);
-        }
-        return s;
     }
 
     // Polls until the job has reached want (or has ended) or seconds have passed.
@@ -172,15 +145,6 @@ class client {
     const command_result& last_output() const { return last_; }
 
   private:
-    static std::string quote_ipp(const std::string& s) {
-        std::string q = "\"";
-        for (char c : s) {
-            if (c == '"' || c == '\\') q += '\\';
-            q += c;
-        }
-        return q + "\"";
-    }
-
     std::string uri_;
     fs::path scratch_;
     int count_ = 0;

@@ -88,11 +88,11 @@ inline std::string write_pwg(const std::string& path, const std::vector<test_pag
     return error;
 }
 
-// Writes one page as a PNG of the same pixels: one-bit greyscale (0 black, 1 white) for
-// a bi-level page, 8-bit greyscale otherwise. Returns "" on success, else what failed.
-inline std::string write_page_png(const std::string& path, const test_page& page) {
-    int width = 0, height = 0;
-    if (!page_pixels(page, width, height)) return "unknown media " + page.media;
+// Writes a greyscale PNG of width x height whose rows come from rows: one-bit (0 black,
+// 1 white; a grey level of 128 or more is white) when one_bit, else 8-bit. Returns "" on
+// success, else what failed.
+inline std::string write_grey_png(const std::string& path, int width, int height, bool one_bit,
+                                  const page_rows& rows) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return "cannot create " + path;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -106,13 +106,13 @@ inline std::string write_page_png(const std::string& path, const test_page& page
     // Large flat pages compress well at a low level; the default level costs minutes on A0.
     png_set_compression_level(png, 1);
     png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height),
-                 page.bilevel ? 1 : 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+                 one_bit ? 1 : 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     std::vector<uint8_t> grey(width), row(width);
     for (int y = 0; y < height; ++y) {
-        page.rows(y, grey.data(), width);
-        if (page.bilevel) {
+        rows(y, grey.data(), width);
+        if (one_bit) {
             std::fill(row.begin(), row.end(), 0);
             for (int x = 0; x < width; ++x)
                 if (grey[x] >= 128) row[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
@@ -124,6 +124,14 @@ inline std::string write_page_png(const std::string& path, const test_page& page
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
     return std::fclose(f) == 0 ? "" : "cannot write " + path;
+}
+
+// Writes one page as a PNG of the same pixels: one-bit greyscale for a bi-level page,
+// 8-bit greyscale otherwise. Returns "" on success, else what failed.
+inline std::string write_page_png(const std::string& path, const test_page& page) {
+    int width = 0, height = 0;
+    if (!page_pixels(page, width, height)) return "unknown media " + page.media;
+    return write_grey_png(path, width, height, page.bilevel, page.rows);
 }
 
 // A drawing-like page: a white sheet with a black frame 1/4 inch in, a grid of thin lines
