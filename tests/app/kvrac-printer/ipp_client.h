@@ -81,7 +81,7 @@ class client {
     // lines) with the standard operation attributes put first. Returns ipptool's result;
     // status 0 means every STATUS/EXPECT held.
     command_result request(const std::string& operation, const std::string& body,
-                           const std::string& status = "successful-ok") {
+                           const std::string& status = "successful-ok", int seconds = 30) {
         const fs::path test = scratch_ / ("request-" + std::to_string(++count_) + ".test");
         std::ofstream(test) << "{\n  NAME \"" << operation << "\"\n  OPERATION " << operation
                             << "\n  GROUP operation-attributes-tag\n"
@@ -90,7 +90,23 @@ class client {
                                "  ATTR uri printer-uri $uri\n"
                                "  ATTR name requesting-user-name tester\n"
                             << body << "\n  STATUS " << status << "\n}\n";
-        return run("ipptool -t -T 30 " + quote(uri_) + " " + quote(test.string()));
+        return run("ipptool -t -T " + std::to_string(seconds) + " " + quote(uri_) + " " +
+                       quote(test.string()),
+                   seconds + 30);
+    }
+
+    // Print-Job of file as format named name, waiting up to seconds for the answer (a
+    // raster document is printed while it is received, so the answer comes when the
+    // job has ended). Returns the job id, or 0 (the reason in last_output()).
+    int print(const fs::path& file, const std::string& format, const std::string& name,
+              const std::string& job_attributes, int seconds) {
+        last_ = request("Print-Job",
+                        "  ATTR mimeMediaType document-format " + format +
+                            "\n  ATTR name job-name " + name + "\n  GROUP job-attributes-tag\n" +
+                            job_attributes + "\n  FILE \"" + file.string() + "\"\n  DISPLAY job-id",
+                        "successful-ok", seconds);
+        auto shown = displayed(last_.out);
+        return last_.status == 0 && shown.count("job-id") ? std::stoi(shown["job-id"]) : 0;
     }
 
     // The state of a job: job-state keyword ("pending", "processing", "completed",
