@@ -1,18 +1,24 @@
 // printer_page: writes one drawing-like test page as a PWG raster document and as the
 // PNG of the same pixels, for the printer application's end-to-end benchmark.
-//   printer_page MEDIA DPI bilevel|grey OUT.pwg OUT.png
-// MEDIA is a PWG self-describing name (iso_a0_841x1189mm). Prints the page's size in
-// pixels ("WIDTH HEIGHT").
+//   printer_page MEDIA DPI bilevel|grey OUT.pwg OUT.png [turned]
+// MEDIA is a PWG self-describing name (iso_a0_841x1189mm). With `turned`, the PNG holds
+// the page turned a quarter turn counter-clockwise (its right edge as the top row), as
+// the printer application plots a page taller than wide; the whole page is then held in
+// memory once. Prints the page's size in pixels ("WIDTH HEIGHT").
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/kvrac-printer/page_files.h"
 
 int main(int argc, char** argv) {
-    if (argc != 6 || (std::strcmp(argv[3], "bilevel") && std::strcmp(argv[3], "grey"))) {
-        std::fprintf(stderr, "usage: printer_page MEDIA DPI bilevel|grey OUT.pwg OUT.png\n");
+    const bool turned = argc == 7 && std::strcmp(argv[6], "turned") == 0;
+    if ((argc != 6 && !turned) ||
+        (std::strcmp(argv[3], "bilevel") && std::strcmp(argv[3], "grey"))) {
+        std::fprintf(stderr,
+                     "usage: printer_page MEDIA DPI bilevel|grey OUT.pwg OUT.png [turned]\n");
         return 2;
     }
     test_page page;
@@ -26,7 +32,18 @@ int main(int argc, char** argv) {
     }
     page.rows = drawing_rows(width, height, page.dpi);
     std::string error = write_pwg(argv[4], {page});
-    if (error.empty()) error = write_page_png(argv[5], page);
+    if (error.empty() && !turned) error = write_page_png(argv[5], page);
+    if (error.empty() && turned) {
+        std::vector<uint8_t> dots(static_cast<size_t>(width) * height);
+        for (int y = 0; y < height; ++y)
+            page.rows(y, dots.data() + static_cast<size_t>(y) * width, width);
+        // Row r of the turned page is column width-1-r of the page, top to bottom.
+        error =
+            write_grey_png(argv[5], height, width, page.bilevel, [&](int r, uint8_t* grey, int n) {
+                for (int x = 0; x < n; ++x)
+                    grey[x] = dots[static_cast<size_t>(x) * width + (width - 1 - r)];
+            });
+    }
     if (!error.empty()) {
         std::fprintf(stderr, "printer_page: %s\n", error.c_str());
         return 1;

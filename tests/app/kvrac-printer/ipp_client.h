@@ -17,15 +17,13 @@
 #include <thread>
 #include <vector>
 
+#include "app/kvrac-printer/printer_server.h"
+
 namespace ipp {
 
 namespace fs = std::filesystem;
 
-// What a command printed and how it ended.
-struct command_result {
-    int status = -1; // exit status, -1 when it did not exit normally
-    std::string out; // standard output and standard error together
-};
+using printer_test::command_result;
 
 // Runs a shell command, collecting what it prints. The command is stopped after
 // seconds (timeout(1)), so a server that hangs fails the test instead of the run.
