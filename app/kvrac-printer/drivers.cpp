@@ -31,6 +31,9 @@ struct format_entry {
     int width, length; // hundredths of mm (length 0 for a roll row)
 };
 
+// Most copies the driver makes of a job (PAPPL itself allows 999).
+constexpr int max_copies = 99;
+
 // What a printer setting IPP has no attribute for maps to.
 struct vendor_entry {
     const char* name;      // vendor attribute ("kvrac-fill"); "-default" and
@@ -340,8 +343,11 @@ std::string job_dialog_options(pappl_printer_t* printer, pappl_pr_options_t* o, 
         }
     out->push_back("--resolution");
     out->push_back(std::to_string(o->printer_resolution[0]));
+    if (o->copies < 1 || o->copies > max_copies)
+        return "The plotter makes 1 to " + std::to_string(max_copies) + " copies of a job, not " +
+               std::to_string(o->copies);
     out->push_back("--copies");
-    out->push_back(std::to_string(std::clamp(o->copies, 1, 99)));
+    out->push_back(std::to_string(o->copies));
 
     // Each vendor setting from the job, else the printer's default (PAPPL looks the
     // defaults up in the job's attributes only, where they never are).

@@ -20,6 +20,8 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,8 +51,44 @@ constexpr long poll_nanoseconds = 20 * 1000 * 1000;
 // Bytes sent to the device per write.
 constexpr size_t send_chunk = 1 << 20;
 
+// Jobs whose callbacks run in some thread. PAPPL 1.3 can start one job in two threads
+// when a job is submitted just as another ends; the second must not touch the first's
+// record.
+struct claims_state {
+    std::mutex lock;
+    std::set<pappl_job_t*> jobs;
+};
+
+claims_state claims;
+
+// Claims the job for this thread. Returns false (after stopping the job with a
+// message) when another thread has it.
+bool claim(pappl_job_t* job) {
+    std::lock_guard<std::mutex> hold(claims.lock);
+    if (claims.jobs.insert(job).second) return true;
+    papplJobSetMessage(job, "The server started this job twice and stopped it; print it again");
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Job started a second time; stopped.");
+    return false;
+}
+
+void release_claim(pappl_job_t* job) {
+    std::lock_guard<std::mutex> hold(claims.lock);
+    claims.jobs.erase(job);
+}
+
 job_record* record_of(pappl_job_t* job) {
     return static_cast<job_record*>(papplJobGetData(job));
+}
+
+// Why a job stopped from outside: a cancel, or an abort whose message stands.
+bool stopped(pappl_job_t* job) {
+    return papplJobIsCanceled(job);
+}
+
+std::string stop_message(pappl_job_t* job) {
+    const char* m = papplJobGetMessage(job);
+    if (papplJobGetState(job) == IPP_JSTATE_ABORTED && m && *m) return m;
+    return "Canceled";
 }
 
 // Creates the job's scratch folder, empty. Returns "" or why not.
@@ -77,6 +115,7 @@ void drop_record(pappl_job_t* job) {
     remove_scratch(r->dir);
     delete r;
     papplJobSetData(job, nullptr);
+    release_claim(job);
 }
 
 // Marks the job failed with a message for the client, and frees its record.
@@ -182,6 +221,7 @@ int run_child(const std::vector<std::string>& args, const std::string& err_path,
 }
 
 bool job_start(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*) {
+    if (!claim(job)) return false;
     auto* r = new job_record{};
     papplJobSetData(job, r);
     if (std::string why = make_scratch(job, &r->dir); !why.empty()) return fail(job, why);
@@ -224,7 +264,7 @@ bool job_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
     const unsigned n = r->page_number;
     const std::string page = "Page " + std::to_string(n) + ": ";
     if (page_spool_close(r->page) != 0) return fail(job, page + r->page.error);
-    if (papplJobIsCanceled(job)) return fail(job, "Canceled");
+    if (stopped(job)) return fail(job, stop_message(job));
 
     // The page's own size (a PWG raster page carries it), in hundredths of mm.
     const auto& h = options->header;
@@ -245,7 +285,7 @@ bool job_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
 
     int status = run_child(args, page_path(*r, n, ".err"), job, &why);
     if (status != 0) {
-        if (papplJobIsCanceled(job)) return fail(job, "Canceled");
+        if (stopped(job)) return fail(job, stop_message(job));
         return fail(job, page + why);
     }
     std::remove(page_path(*r, n, ".png").c_str());
@@ -256,7 +296,7 @@ bool job_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
 bool job_end(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
     job_record* r = record_of(job);
     if (!r) return false; // a page failed; its message is set
-    if (papplJobIsCanceled(job)) return fail(job, "Canceled");
+    if (stopped(job)) return fail(job, stop_message(job));
     if (r->files.empty()) return fail(job, "The document has no pages");
     if (std::string why = send_files(r->files, device); !why.empty()) return fail(job, why);
     drop_record(job);
@@ -264,8 +304,19 @@ bool job_end(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
 }
 
 bool job_print_script(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+    if (!claim(job)) return false;
     auto* r = new job_record{};
     papplJobSetData(job, r);
+    // A document whose type was not recognised lands here too.
+    {
+        unsigned char head[8192];
+        std::FILE* f = std::fopen(papplJobGetFilename(job), "rb");
+        const size_t got = f ? std::fread(head, 1, sizeof head, f) : 0;
+        if (f) std::fclose(f);
+        if (!looks_like_plot_script(head, got))
+            return fail(job, "The document is not PWG raster, Apple raster, PNG, JPEG or a plot "
+                             "script");
+    }
     if (std::string why = make_scratch(job, &r->dir); !why.empty()) return fail(job, why);
     r->store = printer_store(papplJobGetPrinter(job));
     const std::string out = r->dir + "/script.prn";
@@ -275,7 +326,7 @@ bool job_print_script(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
                            options->media.size_length, &args);
     if (!why.empty()) return fail(job, why);
     if (run_child(args, r->dir + "/script.err", job, &why) != 0) {
-        if (papplJobIsCanceled(job)) return fail(job, "Canceled");
+        if (stopped(job)) return fail(job, stop_message(job));
         return fail(job, "Plot script: " + why);
     }
     r->files.push_back(out);

@@ -38,6 +38,13 @@ int main(int argc, char** argv) {
     if (const char* dir = std::getenv("KVRAC_PRINTER_RUNTIME_DIR"); dir && *dir)
         ::setenv(getuid() == 0 ? "SNAP_COMMON" : "TMPDIR", dir, 1);
 
+    // Without a DNS-SD daemon PAPPL's own device listing aborts.
+    if (argc >= 2 && std::strcmp(argv[1], "devices") == 0 && !dnssd_available()) {
+        bool verbose = false;
+        for (int i = 2; i < argc; ++i) verbose |= std::strcmp(argv[i], "--verbose") == 0;
+        return list_devices(verbose);
+    }
+
     // --listen ADDRESS is -o listen-hostname=ADDRESS.
     std::vector<std::string> storage;
     std::vector<char*> args;

@@ -11,6 +11,9 @@
 //                    driver's tables; the printer's settings record
 //   job.cpp          the job: pages spooled, one child per page, complete jobs sent
 //   page_spool.cpp   one raster page written to a PNG file row by row
+//   discovery.cpp    device listing and the add-printer page without a DNS-SD daemon
+//   job_messages.cpp clear reasons for the jobs PAPPL aborts itself
+//   image_filter.cpp PNG documents read before PAPPL lays them out
 #pragma once
 
 #include <pappl/pappl.h>
@@ -68,6 +71,22 @@ bool job_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
                   unsigned page);
 bool job_end(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 bool job_print_script(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+
+// discovery.cpp: device listing that leaves DNS-SD out when no avahi daemon runs (PAPPL
+// would abort on an assertion).
+bool dnssd_available();
+int list_devices(bool verbose);                   // the `devices` sub-command
+void add_discovery_pages(pappl_system_t* system); // the add-printer web page
+
+// image_filter.cpp: PNG documents, decoded by the host's reader and laid out by PAPPL.
+bool filter_png(pappl_job_t* job, pappl_device_t* device, void* data);
+
+// job_messages.cpp: gives jobs that PAPPL aborts itself a clear job-state-message.
+void watch_job_ends(pappl_system_t* system);
+
+// system.cpp: true when the first bytes of a document read as a plot script (text
+// whose first command word is one of the script's).
+bool looks_like_plot_script(const unsigned char* header, size_t size);
 
 // system.cpp
 pappl_system_t* system_setup(int num_options, cups_option_t* options, void* data);

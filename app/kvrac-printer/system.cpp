@@ -29,9 +29,6 @@ constexpr size_t image_max_bytes = size_t{1} << 30;
 constexpr int image_max_width = 32768;
 constexpr int image_max_height = 65536;
 
-// Most copies the driver makes of a job.
-constexpr int max_copies = 99;
-
 constexpr const char footer_html[] =
     "kvrac-printer " KVRAC_VERSION " &middot; every job is printed through the kvrac driver";
 
@@ -82,64 +79,11 @@ pappl_loglevel_t log_level(const char* v) {
     return PAPPL_LOGLEVEL_WARN;
 }
 
-// Plot scripts sent as application/octet-stream: text whose first command word is one
-// of the script's.
-const char* sniff_format(const unsigned char* header, size_t size, void*) {
-    static const char* const words[] = {"unit",    "move",     "draw",      "lift",
-                                        "pen",     "linetype", "linetypes", "width",
-                                        "polygon", "cancel",   "image"};
-    size_t i = 0;
-    for (size_t k = 0; k < size; ++k)
-        if (header[k] == 0 || (header[k] < 0x20 && !std::isspace(header[k]))) return nullptr;
-    for (;;) { // skip blanks and comment lines
-        while (i < size && std::isspace(header[i])) ++i;
-        if (i < size && header[i] == '#') {
-            while (i < size && header[i] != '\n') ++i;
-            continue;
-        }
-        break;
-    }
-    size_t end = i;
-    while (end < size && std::isalpha(header[end])) ++end;
-    const std::string word(reinterpret_cast<const char*>(header + i), end - i);
-    for (const char* w : words)
-        if (word == w) return plot_script_mime;
-    return nullptr;
-}
-
-// Formats a job may name; PAPPL itself takes any on Print-Job and fails the job later.
-bool format_supported(const char* f) {
-    static const char* const formats[] = {
-        "image/pwg-raster",         "image/urf",     "image/png", "image/jpeg",
-        "application/octet-stream", plot_script_mime};
-    for (const char* s : formats)
-        if (std::strcmp(f, s) == 0) return true;
-    return false;
-}
-
-// Checks what PAPPL lets through: the document format of Print-Job and Send-Document,
-// and copies, which the plotter makes at most 99 of (PAPPL allows 999).
-bool check_operation(pappl_client_t* client, void*) {
-    const ipp_op_t op = papplClientGetOperation(client);
-    if (op != IPP_OP_PRINT_JOB && op != IPP_OP_SEND_DOCUMENT && op != IPP_OP_VALIDATE_JOB &&
-        op != IPP_OP_VALIDATE_DOCUMENT && op != IPP_OP_CREATE_JOB)
-        return false;
-    ipp_t* request = papplClientGetRequest(client);
-    if (ipp_attribute_t* c = ippFindAttribute(request, "copies", IPP_TAG_INTEGER);
-        c && ippGetInteger(c, 0) > max_copies) {
-        papplClientRespondIPP(client, IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES,
-                              "The plotter makes at most %d copies of a job (copies=%d).",
-                              max_copies, ippGetInteger(c, 0));
-        return true;
-    }
-    ipp_attribute_t* a = ippFindAttribute(request, "document-format", IPP_TAG_MIMETYPE);
-    const char* f = a ? ippGetString(a, 0, nullptr) : nullptr;
-    if (!f || format_supported(f)) return false;
-    papplClientRespondIPP(client, IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED,
-                          "Document format %s is not supported: send PWG raster, Apple "
-                          "raster, PNG, JPEG or a plot script (%s).",
-                          f, plot_script_mime);
-    return true;
+// A document sent as application/octet-stream that is no raster, PNG or JPEG: a plot
+// script, or what the plot-script job rejects with a clear reason (PAPPL would abort
+// it without one).
+const char* sniff_format(const unsigned char*, size_t, void*) {
+    return plot_script_mime;
 }
 
 // The dialog options that a printer's defaults ask for, as `kvrac config` options.
@@ -250,6 +194,29 @@ void printer_created(pappl_printer_t* printer, void*) {
 
 } // namespace
 
+bool looks_like_plot_script(const unsigned char* header, size_t size) {
+    static const char* const words[] = {"unit",    "move",     "draw",      "lift",
+                                        "pen",     "linetype", "linetypes", "width",
+                                        "polygon", "cancel",   "image"};
+    for (size_t k = 0; k < size; ++k)
+        if (header[k] == 0 || (header[k] < 0x20 && !std::isspace(header[k]))) return false;
+    size_t i = 0;
+    for (;;) { // skip blanks and comment lines
+        while (i < size && std::isspace(header[i])) ++i;
+        if (i < size && header[i] == '#') {
+            while (i < size && header[i] != '\n') ++i;
+            continue;
+        }
+        break;
+    }
+    size_t end = i;
+    while (end < size && std::isalpha(header[end])) ++end;
+    const std::string word(reinterpret_cast<const char*>(header + i), end - i);
+    for (const char* w : words)
+        if (word == w) return true;
+    return false;
+}
+
 pappl_system_t* system_setup(int n, cups_option_t* o, void*) {
     app.state_dir = option(n, o, "state-directory", default_state_dir().c_str());
     app.spool_dir = option(n, o, "spool-directory", (app.state_dir + "/spool").c_str());
@@ -283,7 +250,11 @@ pappl_system_t* system_setup(int n, cups_option_t* o, void*) {
     papplSystemSetFooterHTML(system, footer_html);
     papplSystemSetMaxImageSize(system, image_max_bytes, image_max_width, image_max_height);
     papplSystemSetMIMECallback(system, sniff_format, nullptr);
-    papplSystemSetOperationCallback(system, check_operation, nullptr);
+    add_discovery_pages(system);
+    watch_job_ends(system);
+    // Found before PAPPL's own PNG reader, which never returns from a file that is not
+    // a PNG.
+    papplSystemAddMIMEFilter(system, "image/png", plot_script_mime, filter_png, nullptr);
     papplSystemSetPrinterDrivers(system, printer_driver_count, printer_drivers, nullptr,
                                  printer_created, driver_setup, nullptr);
     papplSystemLoadState(system, server.state_file.c_str());
