@@ -4,8 +4,8 @@
 //
 // A raster page is the script `image 0 0 X Y PAGE.png`, X and Y the printable area in
 // plotter units (1016 an inch), PAGE.png the page's dots as 8-bit grey, or as 1-bit
-// grey when the job asked for print-color-mode bi-level, turned when the page is
-// taller than wide. A page is its own plot: the
+// grey for a 1-bit raster or when the job asked for print-color-mode bi-level, turned
+// when the page is taller than wide. A page is its own plot: the
 // job of a document of several pages is the pages' jobs one after the other.
 #pragma once
 

@@ -105,7 +105,7 @@ TEST_F(JobFailures, CanceledInTheMiddleOfALargePageLeavesNothingOnTheDevice) {
     print.join();
     const job_status s = server.wait_job(uri, job, 120);
     EXPECT_EQ(s.state, "canceled") << s.message;
-    EXPECT_EQ(read_all(device), "") << "a canceled job reached the device";
+    EXPECT_EQ(read_all(device).size(), 0u) << "a canceled job reached the device";
     // The job's scratch files go with it.
     const auto gone = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (fs::exists(spool) && std::chrono::steady_clock::now() < gone)
@@ -131,7 +131,7 @@ TEST_F(JobFailures, TruncatedPwgRasterIsAbortedNotPaddedWithWhite) {
     const job_status s = server.wait_job(uri, job > 0 ? job : 1, 90);
     EXPECT_EQ(s.state, "aborted");
     EXPECT_FALSE(s.message.empty()) << "an aborted job must say why";
-    EXPECT_EQ(read_all(device), "") << "a truncated document reached the device";
+    EXPECT_EQ(read_all(device).size(), 0u) << "a truncated document reached the device";
 }
 
 TEST_F(JobFailures, TextSentAsPngIsAbortedWithAReason) {
@@ -143,7 +143,7 @@ TEST_F(JobFailures, TextSentAsPngIsAbortedWithAReason) {
     const job_status s = server.wait_job(uri, job, 60);
     EXPECT_EQ(s.state, "aborted");
     EXPECT_FALSE(s.message.empty()) << "an aborted job must say why";
-    EXPECT_EQ(read_all(device), "") << "a failed job reached the device";
+    EXPECT_EQ(read_all(device).size(), 0u) << "a failed job reached the device";
     if (s.state == "aborted") expect_next_job_prints_alone();
 }
 
@@ -176,7 +176,7 @@ TEST_F(JobFailures, PageWiderThanAnyRollAndUnknownFormatPrintNothing) {
         const job_status s = server.wait_job(uri, job, 60);
         EXPECT_EQ(s.state, "aborted");
         EXPECT_FALSE(s.message.empty()) << "an aborted job must say why";
-        EXPECT_EQ(read_all(device), "") << "a failed job reached the device";
+        EXPECT_EQ(read_all(device).size(), 0u) << "a failed job reached the device";
     }
     // The huge page's reason names its size.
     {
@@ -197,7 +197,7 @@ TEST_F(JobFailures, PageWiderThanAnyRollAndUnknownFormatPrintNothing) {
         why = s.message;
     }
     EXPECT_NE(why.find("text/plain"), std::string::npos) << why;
-    EXPECT_EQ(read_all(device), "");
+    EXPECT_EQ(read_all(device).size(), 0u);
 
     expect_next_job_prints_alone();
 }

@@ -75,10 +75,10 @@ TEST_F(PrintJobs, OneBitPwgRasterOfTwoPages) {
     const std::vector<test_page> pages = {letter_page(dpi, true, 0), letter_page(dpi, true, 2)};
     const fs::path doc = server.dir() / "black.pwg";
     ASSERT_EQ(write_pwg(doc.string(), pages), "");
-    // Monochrome (the default): the page's black and white dots as grey levels.
+    // A 1-bit raster is plotted as a 1-bit image, in monochrome (the default) as in
+    // bi-level.
     expect_same_job(print(doc, "image/pwg-raster", "mono"),
-                    expected_pages(server, 1, "mono", pages, false, dpi));
-    // Bi-level: the page is plotted as a 1-bit image.
+                    expected_pages(server, 1, "mono", pages, true, dpi));
     std::vector<std::string> attrs = letter_job;
     attrs.push_back("ATTR keyword print-color-mode bi-level");
     expect_same_job(print(doc, "image/pwg-raster", "bilevel", attrs),
