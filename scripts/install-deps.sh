@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when any is missing.
 set -euo pipefail
-packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev libpng-dev libtiff-dev zlib1g-dev)
-# The printer application's tests: libcups' raster writer, libjpeg for JPEG documents,
-# ipptool as the IPP client and a CUPS scheduler with its client programs.
-packages+=(libcups2-dev libjpeg62-turbo-dev cups-ipp-utils cups)
+packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev libpng-dev libtiff-dev zlib1g-dev
+          libpappl-dev libcups2-dev cups-ipp-utils)
+# The printer application's tests: libjpeg for JPEG documents and a CUPS scheduler with
+# its client programs (lpadmin, lp) as a client.
+packages+=(libjpeg62-turbo-dev cups)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -4,6 +4,7 @@
 // Safe by default: it listens on localhost only; `-o listen-hostname=ADDRESS` (or
 // `--listen ADDRESS`) opens it to a network. The web pages that change anything ask for
 // the administrator password set on the Security page.
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -192,6 +193,24 @@ void printer_created(pappl_printer_t* printer, void*) {
     server.synced[papplPrinterGetID(printer)] = key;
 }
 
+// True when something already accepts connections on host:port. PAPPL's listeners
+// share a port with another server without complaint, which would split the clients
+// between two servers.
+bool port_taken(const char* host, int port) {
+    http_addrlist_t* list = httpAddrGetList(std::strcmp(host, "*") == 0 ? "localhost" : host,
+                                            AF_UNSPEC, std::to_string(port).c_str());
+    bool taken = false;
+    for (http_addrlist_t* a = list; a && !taken; a = a->next) {
+        int fd = ::socket(httpAddrFamily(&a->addr), SOCK_STREAM, 0);
+        if (fd < 0) continue;
+        taken = ::connect(fd, reinterpret_cast<sockaddr*>(&a->addr),
+                          static_cast<socklen_t>(httpAddrLength(&a->addr))) == 0;
+        ::close(fd);
+    }
+    httpAddrFreeList(list);
+    return taken;
+}
+
 } // namespace
 
 bool looks_like_plot_script(const unsigned char* header, size_t size) {
@@ -232,6 +251,11 @@ pappl_system_t* system_setup(int n, cups_option_t* o, void*) {
     const char* listen = option(n, o, "listen-hostname", "localhost");
     const char* auth = option(n, o, "auth-service", nullptr);
     descriptor(); // the driver's tables, built before any thread reads them
+    if (port_taken(listen, port)) {
+        std::fprintf(stderr, "kvrac-printer: port %d on %s is in use (another server?)\n", port,
+                     listen);
+        return nullptr;
+    }
 
     pappl_system_t* system = papplSystemCreate(
         static_cast<pappl_soptions_t>(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |

@@ -253,7 +253,7 @@ class printer_server {
             for (const std::string& a : job_attrs) t << " " << a << "\n";
             t << " FILE $filename\n STATUS successful-ok\n DISPLAY job-id\n}\n";
         }
-        command_result r = run("ipptool -t -f '" + file.string() + "' '" + printer_uri + "' '" +
+        command_result r = run("ipptool -T 600 -t -f '" + file.string() + "' '" + printer_uri + "' '" +
                                test.string() + "'");
         const size_t at = r.out.find("job-id (integer) = ");
         if (r.status != 0 || at == std::string::npos) {
