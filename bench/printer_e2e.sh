@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# The printer application end to end: an A0 page at 600 dpi sent to kvrac-printer as PWG
-# raster (1-bit with print-color-mode bi-level, and 8-bit grey), timed from Print-Job to
-# the job completed, with the server's peak memory; in the same run `kvrac plot` of the
-# same page as a PNG (turned, as the server plots a page taller than wide) with the same
-# settings.
-#   bash bench/printer_e2e.sh [BUILD_DIR]        (default: build-release)
+# The printer application end to end: an A0 page at 600 dpi sent to kvrac-printer as 8-bit
+# grey PWG raster (black and white dots only, printed with print-color-mode bi-level; and
+# a grey page), timed from Print-Job to the job completed, with the server's peak memory;
+# in the same run `kvrac plot` of the same page as a PNG (turned, as the server plots a
+# page taller than wide) with the same settings.
+#   bash bench/printer_e2e.sh [BUILD_DIR] [bilevel] [grey]   (default: build-release, both)
 # Needs the targets kvrac, kvrac-printer and printer_page, and ipptool.
 set -euo pipefail
 build=${1:-build-release}
+shift || true
+types=("$@")
+[ ${#types[@]} -gt 0 ] || types=(bilevel grey)
 kvrac=$build/kvrac
 printer=$build/app/kvrac-printer/kvrac-printer
 page_tool=$build/printer_page
@@ -43,7 +46,7 @@ uri="ipp://127.0.0.1:$port/ipp/print/plotter"
 options="--format 11 --media 0 --resolution 600 --copies 1 --fill halftone --margin 0 --program manual --manual-feed no"
 cp "$work/state/printer-1.settings" "$work/record.bin"
 
-for type in bilevel grey; do
+for type in "${types[@]}"; do
     read -r w h < <("$page_tool" iso_a0_841x1189mm 600 "$type" "$work/$type.pwg" "$work/$type.png" turned)
     mode=monochrome
     [ "$type" = bilevel ] && mode=bi-level

@@ -1,5 +1,6 @@
-// printer_page: writes one drawing-like test page as a PWG raster document and as the
-// PNG of the same pixels, for the printer application's end-to-end benchmark.
+// printer_page: writes one drawing-like test page as an 8-bit grey PWG raster document
+// and as the PNG of the same pixels (1-bit for a bi-level page), for the printer
+// application's end-to-end benchmark.
 //   printer_page MEDIA DPI bilevel|grey OUT.pwg OUT.png [turned]
 // MEDIA is a PWG self-describing name (iso_a0_841x1189mm). With `turned`, the PNG holds
 // the page turned a quarter turn counter-clockwise (its right edge as the top row), as
@@ -31,7 +32,17 @@ int main(int argc, char** argv) {
         return 2;
     }
     page.rows = drawing_rows(width, height, page.dpi);
-    std::string error = write_pwg(argv[4], {page});
+    // The printer takes 8-bit grey raster: a bi-level page is sent as grey with black and
+    // white dots only (and printed with print-color-mode bi-level).
+    test_page sent = page;
+    if (page.bilevel) {
+        sent.bilevel = false;
+        sent.rows = [rows = page.rows](int y, uint8_t* grey, int n) {
+            rows(y, grey, n);
+            for (int x = 0; x < n; ++x) grey[x] = grey[x] < 128 ? 0 : 255;
+        };
+    }
+    std::string error = write_pwg(argv[4], {sent});
     if (error.empty() && !turned) error = write_page_png(argv[5], page);
     if (error.empty() && turned) {
         std::vector<uint8_t> dots(static_cast<size_t>(width) * height);

@@ -71,18 +71,38 @@ TEST_F(PrintJobs, GreyPwgRasterOfTwoPagesIsTwoPlotsOfItsPages) {
     expect_same_job(printed, expected_pages(server, 1, "grey", pages, false, dpi));
 }
 
-TEST_F(PrintJobs, OneBitPwgRasterOfTwoPages) {
-    const std::vector<test_page> pages = {letter_page(dpi, true, 0), letter_page(dpi, true, 2)};
-    const fs::path doc = server.dir() / "black.pwg";
+TEST_F(PrintJobs, GreyPwgRasterPrintedBiLevelIsPlottedAsAOneBitImage) {
+    const std::vector<test_page> pages = {letter_page(dpi, false, 0), letter_page(dpi, false, 2)};
+    const fs::path doc = server.dir() / "grey.pwg";
     ASSERT_EQ(write_pwg(doc.string(), pages), "");
-    // A 1-bit raster is plotted as a 1-bit image, in monochrome (the default) as in
-    // bi-level.
-    expect_same_job(print(doc, "image/pwg-raster", "mono"),
-                    expected_pages(server, 1, "mono", pages, true, dpi));
     std::vector<std::string> attrs = letter_job;
     attrs.push_back("ATTR keyword print-color-mode bi-level");
     expect_same_job(print(doc, "image/pwg-raster", "bilevel", attrs),
                     expected_pages(server, 1, "bilevel", pages, true, dpi));
+}
+
+// The printer takes 8-bit grey raster; a client may still send 1-bit pages. They must
+// print as drawn (as a 1-bit image) or be refused with a reason, never print as
+// something else.
+TEST_F(PrintJobs, OneBitPwgRasterIsPrintedAsDrawnOrRefused) {
+    const std::vector<test_page> pages = {letter_page(dpi, true, 0), letter_page(dpi, true, 2)};
+    const fs::path doc = server.dir() / "black.pwg";
+    ASSERT_EQ(write_pwg(doc.string(), pages), "");
+    std::string why;
+    const int job = server.print(uri, doc, "image/pwg-raster", letter_job, "black", &why);
+    if (job == 0) {
+        EXPECT_NE(why.find("status-message"), std::string::npos) << why;
+        return;
+    }
+    const job_status s = server.wait_job(uri, job, 240);
+    const std::string printed = read_all(server.device_dir() / "black.prn");
+    if (s.state == "aborted") {
+        EXPECT_FALSE(s.message.empty()) << "an aborted job must say why";
+        EXPECT_EQ(printed.size(), 0u) << "a refused page reached the device";
+        return;
+    }
+    EXPECT_EQ(s.state, "completed") << s.message;
+    expect_same_job(printed, expected_pages(server, 1, "black", pages, true, dpi));
 }
 
 TEST_F(PrintJobs, PngOfThePageSizeIsPlottedDotForDot) {
