@@ -80,14 +80,15 @@ job_record* record_of(pappl_job_t* job) {
     return static_cast<job_record*>(papplJobGetData(job));
 }
 
-// Why a job stopped from outside: a cancel, or an abort whose message stands.
+// Why a job stopped from outside: a cancel, or an abort by PAPPL (a damaged raster,
+// say), whose reason job_messages.cpp adds when PAPPL gave none.
 bool stopped(pappl_job_t* job) {
     return papplJobIsCanceled(job);
 }
 
 std::string stop_message(pappl_job_t* job) {
     const char* m = papplJobGetMessage(job);
-    if (papplJobGetState(job) == IPP_JSTATE_ABORTED && m && *m) return m;
+    if (papplJobGetState(job) == IPP_JSTATE_ABORTED) return m ? m : "";
     return "Canceled";
 }
 
@@ -118,10 +119,13 @@ void drop_record(pappl_job_t* job) {
     release_claim(job);
 }
 
-// Marks the job failed with a message for the client, and frees its record.
+// Marks the job failed with a message for the client (none when why is empty), and
+// frees its record.
 bool fail(pappl_job_t* job, const std::string& why) {
-    papplJobSetMessage(job, "%s", why.c_str());
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
+    if (!why.empty()) {
+        papplJobSetMessage(job, "%s", why.c_str());
+        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", why.c_str());
+    }
     drop_record(job);
     return false;
 }
@@ -263,6 +267,14 @@ bool job_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
     if (!r) return false;
     const unsigned n = r->page_number;
     const std::string page = "Page " + std::to_string(n) + ": ";
+    papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Page %u: %u of %u lines received.", n,
+                r->page.rows_written, r->page.height);
+    // PAPPL ends a raster page whose data stops early without its missing lines and
+    // without an error: a short page is a damaged document, never a page to pad.
+    if (r->page.file && r->page.rows_written < r->page.height && !stopped(job))
+        return fail(job, page + "the document ends after " + std::to_string(r->page.rows_written) +
+                             " of its " + std::to_string(r->page.height) +
+                             " lines; it is damaged or was cut short");
     if (page_spool_close(r->page) != 0) return fail(job, page + r->page.error);
     if (stopped(job)) return fail(job, stop_message(job));
 
