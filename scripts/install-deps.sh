@@ -6,6 +6,9 @@ packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev libpng-dev lib
           clang libclang-rt-14-dev
           libdxflib-dev hershey-fonts-data
           libpappl-dev libcups2-dev cups-ipp-utils)
+# The printer application's tests: libjpeg for JPEG documents and a CUPS scheduler with
+# its client programs (lpadmin, lp) as a client.
+packages+=(libjpeg62-turbo-dev cups)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,203 @@
+// Jobs that must not print: a job canceled in the middle of a large page, and bad
+// documents (a truncated PWG raster file, a PNG that is not one, a page larger than any
+// of the plotter's sheets, a format the printer does not take). None may leave a byte
+// on the device, the server must stay up, and the next job must print whole.
+//
+// The device is one regular file that the server appends every job to, so a half job
+// would sit in front of the next one.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/kvrac-printer/expected_job.h"
+#include "app/kvrac-printer/ipp_client.h"
+#include "app/kvrac-printer/page_files.h"
+#include "app/kvrac-printer/printer_server.h"
+
+using namespace printer_test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::vector<std::string> letter_job = {std::string("ATTR keyword media ") + letter_media,
+                                             "ATTR resolution printer-resolution 200dpi"};
+
+class JobFailures : public ::testing::Test {
+  protected:
+    printer_server server{::testing::UnitTest::GetInstance()->current_test_info()->name()};
+    fs::path device;
+    std::string uri;
+
+    void SetUp() override {
+        ASSERT_TRUE(server.ready());
+        device = server.device_dir() / "plotter.prn";
+        std::ofstream{device}; // the server takes a file: device that exists
+        uri = server.add_printer("plotter", "file://" + device.string());
+        ASSERT_FALSE(uri.empty());
+    }
+
+    // Prints a good Letter page and checks that the device then holds exactly its job:
+    // the server is up, and nothing of an earlier job sits in front of this one.
+    void expect_next_job_prints_alone() {
+        ASSERT_EQ(::kill(server.pid(), 0), 0) << "the server has gone";
+        const std::vector<test_page> page = {letter_page(200, false, 7)};
+        ASSERT_EQ(write_pwg((server.dir() / "next.pwg").string(), page), "");
+        std::string why;
+        const int job = server.print(uri, server.dir() / "next.pwg", "image/pwg-raster", letter_job,
+                                     "next", &why);
+        ASSERT_GT(job, 0) << why;
+        const job_status s = server.wait_job(uri, job, 240);
+        ASSERT_EQ(s.state, "completed") << s.message;
+        const std::string expected = expected_pages(server, 1, "next", page, false, 200);
+        const std::string printed = read_all(device);
+        EXPECT_EQ(printed.size(), expected.size());
+        EXPECT_TRUE(printed == expected) << "the device holds more or other than the next job";
+    }
+};
+
+} // namespace
+
+TEST_F(JobFailures, CanceledInTheMiddleOfALargePageLeavesNothingOnTheDevice) {
+    // An A0 sheet at 600 dpi in 8-bit grey: some 558 million dots, long enough to cancel
+    // while the page is still being received or plotted.
+    test_page big;
+    big.media = "iso_a0_841x1189mm";
+    big.dpi = 600;
+    big.bilevel = false;
+    int width = 0, height = 0;
+    ASSERT_TRUE(page_pixels(big, width, height));
+    big.rows = drawing_rows(width, height, big.dpi);
+    const fs::path doc = server.dir() / "big.pwg";
+    ASSERT_EQ(write_pwg(doc.string(), {big}), "");
+
+    // A raster document is printed while it is received: Print-Job answers when the job
+    // has ended, so it is sent from a thread of its own. The first job of a new server
+    // is job 1.
+    const int job = 1;
+    ipp::client sender(server.uri("plotter"), server.dir());
+    int sent = 0;
+    std::thread print([&] {
+        sent = sender.print(doc, "image/pwg-raster", "big",
+                            "  ATTR keyword media iso_a0_841x1189mm\n"
+                            "  ATTR resolution printer-resolution 600dpi",
+                            240);
+    });
+    fs::create_directories(server.dir() / "canceler"); // its own request files
+    ipp::client ipp(server.uri("plotter"), server.dir() / "canceler");
+    const auto processing = ipp.wait_for(job, "processing", 120);
+    EXPECT_EQ(processing.state, "processing") << processing.message;
+    // Its page has started arriving in the job's spool folder.
+    const fs::path spool = server.state_dir() / "spool" / ("kvrac-p1-j" + std::to_string(job));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!fs::exists(spool) && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(fs::exists(spool)) << "the page never reached the spool";
+
+    EXPECT_TRUE(ipp.cancel(job)) << ipp.last_output().out;
+    print.join();
+    const job_status s = server.wait_job(uri, job, 120);
+    EXPECT_EQ(s.state, "canceled") << s.message;
+    EXPECT_EQ(read_all(device).size(), 0u) << "a canceled job reached the device";
+    // The job's scratch files go with it.
+    const auto gone = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (fs::exists(spool) && std::chrono::steady_clock::now() < gone)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(fs::exists(spool)) << "the canceled job's spool folder was left behind";
+    expect_next_job_prints_alone();
+}
+
+TEST_F(JobFailures, TruncatedPwgRasterIsAbortedNotPaddedWithWhite) {
+    // A two-page PWG raster file cut off in its second page: the missing rows must not
+    // be printed as white paper and the job reported completed.
+    const fs::path truncated = server.dir() / "truncated.pwg";
+    ASSERT_EQ(
+        write_pwg(truncated.string(), {letter_page(200, false, 1), letter_page(200, false, 2)}),
+        "");
+    fs::resize_file(truncated, fs::file_size(truncated) * 3 / 4);
+    ipp::client ipp(server.uri("plotter"), server.dir());
+    const int job = ipp.print(truncated, "image/pwg-raster", "truncated",
+                              std::string("  ATTR keyword media ") + letter_media +
+                                  "\n  ATTR resolution printer-resolution 200dpi",
+                              60);
+    // The request may be refused outright, or the job aborted; never completed.
+    const job_status s = server.wait_job(uri, job > 0 ? job : 1, 90);
+    EXPECT_EQ(s.state, "aborted");
+    EXPECT_FALSE(s.message.empty()) << "an aborted job must say why";
+    EXPECT_EQ(read_all(device).size(), 0u) << "a truncated document reached the device";
+}
+
+TEST_F(JobFailures, TextSentAsPngIsAbortedWithAReason) {
+    const fs::path fake_png = server.dir() / "fake.png";
+    std::ofstream(fake_png) << "this is not a picture\n";
+    std::string why;
+    const int job = server.print(uri, fake_png, "image/png", letter_job, "fake", &why);
+    ASSERT_GT(job, 0) << why;
+    const job_status s = server.wait_job(uri, job, 60);
+    EXPECT_EQ(s.state, "aborted");
+    EXPECT_FALSE(s.message.empty()) << "an aborted job must say why";
+    EXPECT_EQ(read_all(device).size(), 0u) << "a failed job reached the device";
+    if (s.state == "aborted") expect_next_job_prints_alone();
+}
+
+TEST_F(JobFailures, PageWiderThanAnyRollAndUnknownFormatPrintNothing) {
+    struct bad_document {
+        const char* name;
+        fs::path file;
+        const char* format;
+        std::vector<std::string> attrs;
+    };
+    std::vector<bad_document> bad;
+
+    // A page 1000 mm wide: wider than the plotter's widest roll (36 in), so no sheet
+    // or roll holds it.
+    test_page huge;
+    huge.media = "custom_huge_1000x1300mm";
+    huge.dpi = 200;
+    huge.bilevel = false;
+    huge.rows = [](int, uint8_t* grey, int w) { std::memset(grey, 255, static_cast<size_t>(w)); };
+    const fs::path huge_doc = server.dir() / "huge.pwg";
+    ASSERT_EQ(write_pwg(huge_doc.string(), {huge}), "");
+    bad.push_back(
+        {"huge", huge_doc, "image/pwg-raster", {"ATTR resolution printer-resolution 200dpi"}});
+
+    for (const bad_document& d : bad) {
+        SCOPED_TRACE(d.name);
+        std::string why;
+        const int job = server.print(uri, d.file, d.format, d.attrs, d.name, &why);
+        ASSERT_GT(job, 0) << why;
+        const job_status s = server.wait_job(uri, job, 60);
+        EXPECT_EQ(s.state, "aborted");
+        EXPECT_FALSE(s.message.empty()) << "an aborted job must say why";
+        EXPECT_EQ(read_all(device).size(), 0u) << "a failed job reached the device";
+    }
+    // The huge page's reason names its size.
+    {
+        ipp::client ipp(server.uri("plotter"), server.dir());
+        const auto s = ipp.state(1);
+        EXPECT_NE(s.message.find("1000 x 1300 mm"), std::string::npos) << s.message;
+    }
+
+    // A format the printer does not take is refused, or its job aborted, naming the
+    // format.
+    const fs::path text = server.dir() / "notes.txt";
+    std::ofstream(text) << "plain text\n";
+    std::string why;
+    const int job = server.print(uri, text, "text/plain", letter_job, "text", &why);
+    if (job > 0) {
+        const job_status s = server.wait_job(uri, job, 60);
+        EXPECT_EQ(s.state, "aborted");
+        why = s.message;
+    }
+    EXPECT_NE(why.find("text/plain"), std::string::npos) << why;
+    EXPECT_EQ(read_all(device).size(), 0u);
+
+    expect_next_job_prints_alone();
+}
