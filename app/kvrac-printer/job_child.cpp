@@ -93,6 +93,18 @@ int close_job(std::FILE* out, const std::string& job, int status) {
     return status;
 }
 
+// The set-up every plot shares with `kvrac plot` (link/plot_job.h), up to the plot-time
+// dialog with the options, leaving the printer's record as it was (the job's options
+// are for this job only). Returns 0, or the status after reporting.
+int begin_plot(const std::string& store, const std::string& input, const std::string& job,
+               const std::vector<dialog_option>& options, plot_job& p) {
+    const plot_job_options o{input, "document", job, store, 0, 0, options, true};
+    const int rc = plot_job_setup(o, p);
+    if (rc == 1) say("the driver could not set up the plot with the printer's settings", "");
+    p.out.name = job;
+    return rc;
+}
+
 // Writes the page's plot script: the page image over the whole printable area.
 int write_page_script(const std::string& path, const std::string& png, const plot_area& a) {
     const double x = std::lround(a.side_a * a.steps_per_inch);
@@ -114,19 +126,10 @@ int write_page_script(const std::string& path, const std::string& png, const plo
 // script is first written for that page. Returns the exit status.
 int plot(const std::string& store, const std::string& page_png, const std::string& script,
          const std::string& job, const std::vector<dialog_option>& options) {
-    dialog_script dialog;
-    if (build_dialog_script(options, true, dialog) != 0) return 2;
     raster_rows_reset(raster_band_budget);
-    if (host_open(store) != 0) return 1;
-    if (ensure_record(store) != 0) return 1;
-    session.keep_store = true; // the job's options are for this job only
-
-    if (plot_identify_and_load() != 0) {
-        say("the driver could not load the printer's settings", "");
-        return 1;
-    }
-    plot_area area{};
-    if (int rc = plot_time_dialog(dialog, &area); rc != 0) return rc;
+    plot_job p;
+    if (int rc = begin_plot(store, script, job, options, p); rc != 0) return rc;
+    const plot_area area = p.area;
     if (!page_png.empty() && write_page_script(script, page_png, area) != 0) {
         plot_end();
         return 1;
@@ -206,10 +209,8 @@ int plot_drawing_file(const std::string& store, const std::string& kind, const s
         return 2;
     }
 
-    plot_job_options o{drawing, "drawing", job, store, 0, 0, options, true};
     plot_job p;
-    if (int rc = plot_job_setup(o, p); rc != 0) return rc;
-    p.out.name = job;
+    if (int rc = begin_plot(store, drawing, job, options, p); rc != 0) return rc;
     std::FILE* out = open_job(job);
     if (!out) {
         plot_end();

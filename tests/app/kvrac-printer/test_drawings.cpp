@@ -96,8 +96,13 @@ TEST_F(PrinterDrawings, FormatsAreAdvertised) {
 TEST_F(PrinterDrawings, TypedAndSniffedDrawingsEqualKvracPlot) {
     const fs::path dxf = server.dir() / "plan.dxf";
     const fs::path plt = server.dir() / "plan.plt";
+    const fs::path kvs = server.dir() / "plan.kvs";
     write_file(dxf, plan_dxf);
     write_file(plt, plan_plt);
+    // A plot script is still told apart from the drawings.
+    write_file(kvs, "pen 1\nmove 100 100\ndraw 3000 2000\ndraw 3000 100\n");
+    const std::string record = read_all(server.state_dir() / "printer-1.settings");
+    ASSERT_EQ(record.size(), 40u);
 
     struct case_t {
         fs::path file;
@@ -109,6 +114,7 @@ TEST_F(PrinterDrawings, TypedAndSniffedDrawingsEqualKvracPlot) {
         {dxf, "application/octet-stream", "dxf-sniffed", 600},
         {plt, "application/vnd.hp-HPGL", "plt-typed", 300},
         {plt, "application/octet-stream", "plt-sniffed", 300},
+        {kvs, "application/octet-stream", "script-sniffed", 400},
     };
     for (const case_t& c : cases) {
         SCOPED_TRACE(c.job);
@@ -122,6 +128,9 @@ TEST_F(PrinterDrawings, TypedAndSniffedDrawingsEqualKvracPlot) {
         EXPECT_EQ(printed.size(), expected.size());
         EXPECT_TRUE(printed == expected) << "the job differs from kvrac plot's";
     }
+    // The jobs' options (resolutions) are for each job only.
+    EXPECT_TRUE(read_all(server.state_dir() / "printer-1.settings") == record)
+        << "a job changed the printer's settings record";
     // The circle is flattened for the job's resolution, so the comparison above checks
     // that the job's resolution (not the printer's stored one) reached the pipeline.
     EXPECT_NE(kvrac_plot(server, dxf, 200), kvrac_plot(server, dxf, 600));
