@@ -367,26 +367,37 @@ bool filter_drawing(pappl_job_t* job, pappl_device_t* device, void*) {
         papplJobDeletePrintOptions(options);
         return fail(job, why);
     }
+    // The child's messages name the spooled file: the client knows the document by the
+    // job's name.
+    const char* name = papplJobGetName(job);
+    const std::string shown = name && *name ? name : "the document";
+    auto named = [&](std::string text) {
+        for (size_t at = 0; (at = text.find(document, at)) != std::string::npos; at += shown.size())
+            text.replace(at, document.size(), shown);
+        return text;
+    };
     const int status = run_child(args, err, job, &why);
     if (status != 0) {
         papplJobDeletePrintOptions(options);
         if (stopped(job)) return fail(job, stop_message(job));
-        // The reader names the spooled file: name the document as the client sent it.
-        const char* name = papplJobGetName(job);
-        const std::string shown = name && *name ? name : "the document";
-        for (size_t at = 0; (at = why.find(document, at)) != std::string::npos; at += shown.size())
-            why.replace(at, document.size(), shown);
-        return fail(job, "Drawing: " + why);
+        return fail(job, "Drawing: " + named(why));
     }
-    // What the plot cut at the edges or skipped, for the log.
+    // What the plot cut at the edges or the reader skipped: logged, and left in the
+    // job's message for the client.
+    std::string notes;
     {
-        std::ifstream notes(err);
-        for (std::string line; std::getline(notes, line);)
-            if (!line.empty()) papplLogJob(job, PAPPL_LOGLEVEL_INFO, "%s", line.c_str());
+        std::ifstream in(err);
+        for (std::string line; std::getline(in, line);) {
+            if (line.empty()) continue;
+            line = named(line);
+            papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s", line.c_str());
+            notes += (notes.empty() ? "" : "; ") + line;
+        }
     }
     r->files.push_back(out);
     papplJobSetImpressionsCompleted(job, 1);
     const bool sent = job_end(job, options, device);
     papplJobDeletePrintOptions(options);
+    if (sent && !notes.empty()) papplJobSetMessage(job, "%s", notes.c_str());
     return sent;
 }

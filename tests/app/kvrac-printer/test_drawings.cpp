@@ -136,7 +136,7 @@ TEST_F(PrinterDrawings, TypedAndSniffedDrawingsEqualKvracPlot) {
     EXPECT_NE(kvrac_plot(server, dxf, 200), kvrac_plot(server, dxf, 600));
 }
 
-TEST_F(PrinterDrawings, BrokenDrawingAbortsWithItsReasonAndTheNextJobPrints) {
+TEST_F(PrinterDrawings, BadOrCutDrawingsSayWhyAndTheNextJobPrints) {
     // Cut short: no EOF.
     std::string cut = plan_dxf;
     cut.resize(cut.find("0\nENDSEC\n0\nEOF"));
@@ -158,6 +158,16 @@ TEST_F(PrinterDrawings, BrokenDrawingAbortsWithItsReasonAndTheNextJobPrints) {
     EXPECT_EQ(status.state, "aborted");
     EXPECT_NE(status.message.find("nothing to plot"), std::string::npos) << status.message;
     EXPECT_TRUE(read_all(server.device_dir() / "empty.prn").empty());
+
+    // Cut at the sheet's right edge (US Letter is 11 in, 11176 plotter units): printed,
+    // and the client is told.
+    const fs::path wide = server.dir() / "wide.plt";
+    write_file(wide, "IN;SP1;PU400,400;PD20000,400;PU;SP0;");
+    status = print(wide, "application/vnd.hp-HPGL", "wide.plt", 300);
+    EXPECT_EQ(status.state, "completed") << status.message;
+    EXPECT_NE(status.message.find("wide.plt: 1 entity cut at the right edge"), std::string::npos)
+        << status.message;
+    EXPECT_FALSE(read_all(server.device_dir() / "wide.plt.prn").empty());
 
     const fs::path good = server.dir() / "plan.dxf";
     write_file(good, plan_dxf);
