@@ -289,8 +289,11 @@ pappl_system_t* system_setup(int n, cups_option_t* o, void*) {
     // Found before PAPPL's own PNG reader, which never returns from a file that is not
     // a PNG.
     papplSystemAddMIMEFilter(system, "image/png", plot_script_mime, filter_png, nullptr);
-    // Drawings: plotted as vectors; listed in document-format-supported by PAPPL.
+    // Drawings: plotted as vectors; listed in document-format-supported by PAPPL (DXF
+    // where this build reads it).
+#if KVRAC_HAVE_DXF
     papplSystemAddMIMEFilter(system, dxf_mime, plot_script_mime, filter_drawing, nullptr);
+#endif
     papplSystemAddMIMEFilter(system, hpgl_mime, plot_script_mime, filter_drawing, nullptr);
     papplSystemSetPrinterDrivers(system, printer_driver_count, printer_drivers, nullptr,
                                  printer_created, driver_setup, nullptr);
