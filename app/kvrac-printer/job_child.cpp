@@ -100,7 +100,9 @@ int begin_plot(const std::string& store, const std::string& input, const std::st
                const std::vector<dialog_option>& options, plot_job& p) {
     const plot_job_options o{input, "document", job, store, 0, 0, options, true};
     const int rc = plot_job_setup(o, p);
-    if (rc == 1) say("the driver could not set up the plot with the printer's settings", "");
+    if (rc == 1)
+        say("the driver could not set up the plot with the printer's settings",
+            session.save_error.empty() ? "" : ": " + session.save_error);
     p.out.name = job;
     return rc;
 }
@@ -227,7 +229,8 @@ int plot_drawing_file(const std::string& store, const std::string& kind, const s
     }
     status = plot_job_end(p, status);
     if (status == 0) {
-        // For the server's log: what was cut at the edges, what the reader skipped.
+        // For the server (its log and the job's message): what was cut at the edges,
+        // what the reader skipped.
         for (const std::string& line : summary_lines(summary)) say((drawing + ": ").c_str(), line);
         // Nothing placed on the sheet: the driver wrote no job, and the job must not
         // be reported as printed.
