@@ -326,8 +326,8 @@ bool job_print_script(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
         const size_t got = f ? std::fread(head, 1, sizeof head, f) : 0;
         if (f) std::fclose(f);
         if (!looks_like_plot_script(head, got))
-            return fail(job, "The document is not PWG raster, Apple raster, PNG, JPEG or a plot "
-                             "script");
+            return fail(job, "The document is not PWG raster, Apple raster, PNG, JPEG, DXF, "
+                             "HP-GL/2 or a plot script");
     }
     if (std::string why = make_scratch(job, &r->dir); !why.empty()) return fail(job, why);
     r->store = printer_store(papplJobGetPrinter(job));
@@ -344,4 +344,60 @@ bool job_print_script(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
     r->files.push_back(out);
     papplJobSetImpressionsCompleted(job, 1);
     return job_end(job, options, device);
+}
+
+bool filter_drawing(pappl_job_t* job, pappl_device_t* device, void*) {
+    if (!claim(job)) return false;
+    auto* r = new job_record{};
+    papplJobSetData(job, r);
+    const std::string format = papplJobGetFormat(job) ? papplJobGetFormat(job) : "";
+    const char* kind = format == dxf_mime ? "dxf" : "hpgl";
+    papplJobSetImpressions(job, 1);
+    if (std::string why = make_scratch(job, &r->dir); !why.empty()) return fail(job, why);
+    r->store = printer_store(papplJobGetPrinter(job));
+    const std::string document = papplJobGetFilename(job);
+    const std::string out = r->dir + "/drawing.prn";
+    const std::string err = r->dir + "/drawing.err";
+    std::vector<std::string> args = {"drawing", r->store, kind, document, out};
+    pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, false);
+    std::string why =
+        job_dialog_options(papplJobGetPrinter(job), options, options->media.size_width,
+                           options->media.size_length, &args);
+    if (!why.empty()) {
+        papplJobDeletePrintOptions(options);
+        return fail(job, why);
+    }
+    // The child's messages name the spooled file: the client knows the document by the
+    // job's name.
+    const char* name = papplJobGetName(job);
+    const std::string shown = name && *name ? name : "the document";
+    auto named = [&](std::string text) {
+        for (size_t at = 0; (at = text.find(document, at)) != std::string::npos; at += shown.size())
+            text.replace(at, document.size(), shown);
+        return text;
+    };
+    const int status = run_child(args, err, job, &why);
+    if (status != 0) {
+        papplJobDeletePrintOptions(options);
+        if (stopped(job)) return fail(job, stop_message(job));
+        return fail(job, "Drawing: " + named(why));
+    }
+    // What the plot cut at the edges or the reader skipped: logged, and left in the
+    // job's message for the client.
+    std::string notes;
+    {
+        std::ifstream in(err);
+        for (std::string line; std::getline(in, line);) {
+            if (line.empty()) continue;
+            line = named(line);
+            papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s", line.c_str());
+            notes += (notes.empty() ? "" : "; ") + line;
+        }
+    }
+    r->files.push_back(out);
+    papplJobSetImpressionsCompleted(job, 1);
+    const bool sent = job_end(job, options, device);
+    papplJobDeletePrintOptions(options);
+    if (sent && !notes.empty()) papplJobSetMessage(job, "%s", notes.c_str());
+    return sent;
 }

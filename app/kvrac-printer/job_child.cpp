@@ -1,5 +1,5 @@
-// The child process of one job: the plot sequence of `kvrac plot` around a page image
-// or a received plot script, written to a job file.
+// The child process of one job: the plot sequence of `kvrac plot` around a page image,
+// a received plot script or a received drawing, written to a job file.
 #include "kvrac-printer/job_child.h"
 
 #include <cerrno>
@@ -12,10 +12,15 @@
 #include "drawing/script.h"
 #include "images/raster_rows.h"
 #include "link/config_sequence.h"
+#include "link/drawing_job.h"
+#include "link/plot_job.h"
 #include "link/plot_sequence.h"
 #include "link/session.h"
 #include "settings/dialog_options.h"
 #include "settings/store.h"
+#if KVRAC_HAVE_DXF
+#include "dxf/dxf_reader.h"
+#endif
 
 namespace {
 
@@ -60,6 +65,48 @@ int configure(const std::string& store, const std::vector<dialog_option>& option
     return run_configuration(false, &dialog);
 }
 
+// Opens the job file for the driver's bytes, as the session's job output. Returns null
+// after reporting.
+std::FILE* open_job(const std::string& job) {
+    std::FILE* out = std::fopen(job.c_str(), "wb");
+    if (!out) {
+        say("cannot write the job file: ", std::strerror(errno));
+        return nullptr;
+    }
+    static char out_buffer[1 << 20];
+    std::setvbuf(out, out_buffer, _IOFBF, sizeof out_buffer);
+    session.job = out;
+    session.job_write_failed = false;
+    return out;
+}
+
+// Closes the job file. Returns status, or 1 when the job could not be written; the
+// file is removed unless the job is complete.
+int close_job(std::FILE* out, const std::string& job, int status) {
+    const bool written = !session.job_write_failed && std::fflush(out) == 0;
+    const bool closed = std::fclose(out) == 0;
+    if (status == 0 && !(written && closed)) {
+        say("cannot write the job file: ", std::strerror(errno));
+        status = 1;
+    }
+    if (status != 0) std::remove(job.c_str());
+    return status;
+}
+
+// The set-up every plot shares with `kvrac plot` (link/plot_job.h), up to the plot-time
+// dialog with the options, leaving the printer's record as it was (the job's options
+// are for this job only). Returns 0, or the status after reporting.
+int begin_plot(const std::string& store, const std::string& input, const std::string& job,
+               const std::vector<dialog_option>& options, plot_job& p) {
+    const plot_job_options o{input, "document", job, store, 0, 0, options, true};
+    const int rc = plot_job_setup(o, p);
+    if (rc == 1)
+        say("the driver could not set up the plot with the printer's settings",
+            session.save_error.empty() ? "" : ": " + session.save_error);
+    p.out.name = job;
+    return rc;
+}
+
 // Writes the page's plot script: the page image over the whole printable area.
 int write_page_script(const std::string& path, const std::string& png, const plot_area& a) {
     const double x = std::lround(a.side_a * a.steps_per_inch);
@@ -81,19 +128,10 @@ int write_page_script(const std::string& path, const std::string& png, const plo
 // script is first written for that page. Returns the exit status.
 int plot(const std::string& store, const std::string& page_png, const std::string& script,
          const std::string& job, const std::vector<dialog_option>& options) {
-    dialog_script dialog;
-    if (build_dialog_script(options, true, dialog) != 0) return 2;
     raster_rows_reset(raster_band_budget);
-    if (host_open(store) != 0) return 1;
-    if (ensure_record(store) != 0) return 1;
-    session.keep_store = true; // the job's options are for this job only
-
-    if (plot_identify_and_load() != 0) {
-        say("the driver could not load the printer's settings", "");
-        return 1;
-    }
-    plot_area area{};
-    if (int rc = plot_time_dialog(dialog, &area); rc != 0) return rc;
+    plot_job p;
+    if (int rc = begin_plot(store, script, job, options, p); rc != 0) return rc;
+    const plot_area area = p.area;
     if (!page_png.empty() && write_page_script(script, page_png, area) != 0) {
         plot_end();
         return 1;
@@ -104,17 +142,12 @@ int plot(const std::string& store, const std::string& page_png, const std::strin
         plot_end();
         return 2;
     }
-    std::FILE* out = std::fopen(job.c_str(), "wb");
+    std::FILE* out = open_job(job);
     if (!out) {
-        say("cannot write the job file: ", std::strerror(errno));
         script_close(reader);
         plot_end();
         return 1;
     }
-    static char out_buffer[1 << 20];
-    std::setvbuf(out, out_buffer, _IOFBF, sizeof out_buffer);
-    session.job = out;
-    session.job_write_failed = false;
 
     int status = plot_start_job(area.side_a, area.side_b);
     if (status != 0) say("the driver could not start the job", "");
@@ -151,14 +184,63 @@ int plot(const std::string& store, const std::string& page_png, const std::strin
         status = 2;
     }
     session.job = nullptr;
-    const bool written = !session.job_write_failed && std::fflush(out) == 0;
-    const bool closed = std::fclose(out) == 0;
-    if (status == 0 && !(written && closed)) {
-        say("cannot write the job file: ", std::strerror(errno));
-        status = 1;
+    return close_job(out, job, status);
+}
+
+// Plots a received drawing (kind "dxf" or "hpgl", as the server typed the document)
+// into job through the drawing pipeline, placed as `kvrac plot` places it by default.
+int plot_drawing_file(const std::string& store, const std::string& kind, const std::string& drawing,
+                      const std::string& job, const std::vector<dialog_option>& options) {
+    drawing_input in;
+    std::string why;
+    if (kind == "dxf") {
+#if KVRAC_HAVE_DXF
+        if (dxf_input(drawing, &in, &why) != 0) {
+            say("", why);
+            return 2;
+        }
+#else
+        say(drawing.c_str(), ": DXF drawings are not read by this build (it has no dxflib)");
+        return 2;
+#endif
+    } else if (kind != "hpgl") {
+        say("unknown kind of drawing ", kind);
+        return 2;
+    } else if (hpgl_input(drawing, &in, &why) != 0) {
+        say("", why);
+        return 2;
     }
-    if (status != 0) std::remove(job.c_str());
-    return status;
+
+    plot_job p;
+    if (int rc = begin_plot(store, drawing, job, options, p); rc != 0) return rc;
+    std::FILE* out = open_job(job);
+    if (!out) {
+        plot_end();
+        return 1;
+    }
+    int status = plot_start_job(p.side_a, p.side_b);
+    if (status != 0) say("the driver could not start the job", "");
+    drawing_summary summary;
+    if (status == 0) {
+        status = plot_drawing_job(in, placement_options{}, pen_table{}, p.area, p.side_a, p.side_b,
+                                  &summary, &why);
+        if (status == 2) say("", why);
+        if (status == 1) say("the driver refused a drawing command", "");
+    }
+    status = plot_job_end(p, status);
+    if (status == 0) {
+        // For the server (its log and the job's message): what was cut at the edges,
+        // what the reader skipped.
+        for (const std::string& line : summary_lines(summary)) say((drawing + ": ").c_str(), line);
+        // Nothing placed on the sheet: the driver wrote no job, and the job must not
+        // be reported as printed.
+        if (summary.paths == 0 && summary.fills == 0) {
+            say(drawing.c_str(), ": nothing to plot: the drawing is empty or lies wholly outside "
+                                 "the printable area");
+            status = 2;
+        }
+    }
+    return close_job(out, job, status);
 }
 
 } // namespace
@@ -173,6 +255,10 @@ int job_child_main(int argc, char** argv) {
     if (mode == "page" && argc >= 5) {
         if (read_options(argc, argv, 5, options) != 0) return 2;
         return plot(argv[1], argv[2], argv[3], argv[4], options);
+    }
+    if (mode == "drawing" && argc >= 5) {
+        if (read_options(argc, argv, 5, options) != 0) return 2;
+        return plot_drawing_file(argv[1], argv[2], argv[3], argv[4], options);
     }
     if (mode == "script" && argc >= 4) {
         if (read_options(argc, argv, 4, options) != 0) return 2;

@@ -2,9 +2,9 @@
 //
 // The driver keeps process-wide state and the server runs jobs in threads, so every
 // job's driver work happens in a child process: this same program started with
-// job_child_flag as its first argument. The child plots one page (or one plot script)
-// through the driver exactly as `kvrac plot` does and writes the complete job to a
-// file; the server sends that file to the printer only when the child succeeded.
+// job_child_flag as its first argument. The child plots one page (or one plot script
+// or drawing) through the driver exactly as `kvrac plot` does and writes the complete
+// job to a file; the server sends that file to the printer only when the child succeeded.
 #pragma once
 
 // First argument that selects the child's mode (never a sub-command name).
@@ -20,6 +20,9 @@ constexpr const char job_child_flag[] = "--kvrac-job-child";
 //                                          plots it into JOB
 //   script STORE SCRIPT JOB [DIALOG OPTIONS]
 //                                          plots a received plot script into JOB
+//   drawing STORE KIND DRAWING JOB [DIALOG OPTIONS]
+//                                          plots a received drawing (KIND dxf or hpgl)
+//                                          into JOB as `kvrac plot DRAWING` would
 // The plot-time dialog gets the options; what it would save is kept from STORE, so a
 // job's options never change the printer's settings. Exit status 0 when JOB is
 // complete; else 1 (driver failure) or 2 (refused input), with the reason on standard

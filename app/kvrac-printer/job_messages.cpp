@@ -40,8 +40,10 @@ std::string reason_for(const char* format) {
     if (f == "image/pwg-raster" || f == "image/urf")
         return "The " + f + " document cannot be read: it is damaged or ends early";
     if (f == plot_script_mime) return "The plot script could not be printed";
+    if (f == dxf_mime || f == hpgl_mime) return "The drawing could not be printed";
     return "Document format " + (f.empty() ? std::string("(unknown)") : f) +
-           " is not supported: send PWG raster, Apple raster, PNG, JPEG or a plot script";
+           " is not supported: send PWG raster, Apple raster, PNG, JPEG, DXF, HP-GL/2 or a "
+           "plot script";
 }
 
 void explain(int printer_id, int job_id) {

@@ -14,6 +14,7 @@
 //   discovery.cpp    device listing and the add-printer page without a DNS-SD daemon
 //   job_messages.cpp clear reasons for the jobs PAPPL aborts itself
 //   image_filter.cpp PNG documents read before PAPPL lays them out
+//   (job.cpp also plots DXF and HP-GL/2 documents through the drawing pipeline)
 #pragma once
 
 #include <pappl/pappl.h>
@@ -32,6 +33,10 @@ extern printer_app_state app;
 
 // MIME type of plot scripts received as documents.
 constexpr const char plot_script_mime[] = "application/vnd.kvrac-plot-script";
+
+// MIME types of the drawings plotted as vectors: DXF drawings and HP-GL/2 plot files.
+constexpr const char dxf_mime[] = "image/vnd.dxf";
+constexpr const char hpgl_mime[] = "application/vnd.hp-HPGL";
 
 // drivers.cpp: the drivers PAPPL lists, and the callback that fills a printer's driver
 // data and attributes from the driver's tables.
@@ -71,6 +76,10 @@ bool job_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
                   unsigned page);
 bool job_end(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 bool job_print_script(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+
+// job.cpp: the MIME filter of drawing documents (DXF, HP-GL/2): each is plotted as
+// vectors by a child process, as `kvrac plot` plots the file.
+bool filter_drawing(pappl_job_t* job, pappl_device_t* device, void* data);
 
 // discovery.cpp: device listing that leaves DNS-SD out when no avahi daemon runs (PAPPL
 // would abort on an assertion).

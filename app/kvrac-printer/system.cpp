@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 
+#include "drawing/drawing_format.h"
 #include "host/device_tables.h"
 #include "host/settings.h"
 #include "kvrac-printer/printer_app.h"
@@ -80,10 +81,19 @@ pappl_loglevel_t log_level(const char* v) {
     return PAPPL_LOGLEVEL_WARN;
 }
 
-// A document sent as application/octet-stream that is no raster, PNG or JPEG: a plot
-// script, or what the plot-script job rejects with a clear reason (PAPPL would abort
-// it without one).
-const char* sniff_format(const unsigned char*, size_t, void*) {
+// A document sent as application/octet-stream that is no raster, PNG or JPEG: a DXF
+// drawing or an HP-GL/2 plot file when its content says so (as `kvrac plot` tells
+// them), else a plot script, or what the plot-script job rejects with a clear reason
+// (PAPPL would abort it without one).
+const char* sniff_format(const unsigned char* header, size_t size, void*) {
+    switch (drawing_format_of_content(reinterpret_cast<const char*>(header), size)) {
+    case drawing_format::dxf:
+        return dxf_mime;
+    case drawing_format::hpgl:
+        return hpgl_mime;
+    case drawing_format::script:
+        break;
+    }
     return plot_script_mime;
 }
 
@@ -279,6 +289,12 @@ pappl_system_t* system_setup(int n, cups_option_t* o, void*) {
     // Found before PAPPL's own PNG reader, which never returns from a file that is not
     // a PNG.
     papplSystemAddMIMEFilter(system, "image/png", plot_script_mime, filter_png, nullptr);
+    // Drawings: plotted as vectors; listed in document-format-supported by PAPPL (DXF
+    // where this build reads it).
+#if KVRAC_HAVE_DXF
+    papplSystemAddMIMEFilter(system, dxf_mime, plot_script_mime, filter_drawing, nullptr);
+#endif
+    papplSystemAddMIMEFilter(system, hpgl_mime, plot_script_mime, filter_drawing, nullptr);
     papplSystemSetPrinterDrivers(system, printer_driver_count, printer_drivers, nullptr,
                                  printer_created, driver_setup, nullptr);
     papplSystemLoadState(system, server.state_file.c_str());

@@ -5,20 +5,16 @@
 // plot job as a script's (link/plot_job.h).
 #include "kvrac/drawing_cmd.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
+#include <cstdlib>
 
 #include "drawing/drawing_format.h"
-#include "drawing/hpgl_reader.h"
 #include "drawing/stroke_font.h"
-#include "host/wire.h"
+#include "link/drawing_job.h"
 #include "link/plot_job.h"
 #include "link/plot_sequence.h"
 #include "link/session.h"
-#include "settings/store.h"
 #if KVRAC_HAVE_DXF
 #include "dxf/dxf_reader.h"
 #endif
@@ -39,20 +35,6 @@ namespace {
 int bad(const std::string& what) {
     std::fprintf(stderr, "kvrac: %s\nTry 'kvrac help plot'.\n", what.c_str());
     return 2;
-}
-
-// Printer dots per inch from the stored settings (the raster resolution field).
-double stored_dpi(const uint8_t* s) {
-    switch (le_u16(s, 30) & 0x0F00) {
-    case 0x100:
-        return 600;
-    case 0x200:
-        return 400;
-    case 0x400:
-        return 300;
-    default:
-        return 200;
-    }
 }
 
 } // namespace
@@ -112,41 +94,26 @@ bool is_drawing_file(const std::string& path) {
 }
 
 int run_plot_drawing(const plot_options& o, const drawing_options& d) {
-    const drawing_format format = drawing_format_of(o.script);
-    placement_options place = d.place;
-    std::function<void(drawing_sink&, drawing_report&)> read;
-    if (format == drawing_format::dxf) {
+    drawing_input in;
+    std::string why;
+    if (drawing_format_of(o.script) == drawing_format::dxf) {
 #if KVRAC_HAVE_DXF
-        std::string why;
-        if (dxf_check_file(o.script, &why) != 0) {
+        if (dxf_input(o.script, &in, &why) != 0) {
             std::fprintf(stderr, "kvrac: %s\n", why.c_str());
             return 2;
         }
-        read = [&o](drawing_sink& s, drawing_report& r) { dxf_read_file(o.script, s, r); };
-        place.anchor = drawing_anchor::extents;
 #else
         std::fprintf(stderr,
                      "kvrac: %s: DXF drawings are not read by this build (it has no dxflib)\n",
                      o.script.c_str());
         return 2;
 #endif
-    } else {
-        std::error_code error; // never thrown: a folder that cannot be searched is reported
-        const auto type = std::filesystem::status(o.script, error).type();
-        if (type != std::filesystem::file_type::regular) {
-            const std::string why = type == std::filesystem::file_type::not_found
-                                        ? std::strerror(ENOENT)
-                                    : error ? error.message()
-                                            : "not a file (a folder or a device?)";
-            std::fprintf(stderr, "kvrac: %s: %s\n", o.script.c_str(), why.c_str());
-            return 2;
-        }
-        read = [&o](drawing_sink& s, drawing_report& r) { hpgl_read_file(o.script, s, r); };
-        place.anchor = drawing_anchor::origin;
+    } else if (hpgl_input(o.script, &in, &why) != 0) {
+        std::fprintf(stderr, "kvrac: %s\n", why.c_str());
+        return 2;
     }
     pen_table pens;
     if (!d.pens.empty()) {
-        std::string why;
         if (pen_table_load(d.pens, &pens, &why) != 0) {
             std::fprintf(stderr, "kvrac: %s\n", why.c_str());
             return 2;
@@ -155,21 +122,11 @@ int run_plot_drawing(const plot_options& o, const drawing_options& d) {
 
     plot_job job;
     if (int rc = plot_job_setup(plot_job_options_of(o, "drawing"), job); rc != 0) return rc;
-    uint8_t stored[40]; // reloaded: the dialog may have changed the resolution
-    if (store_load(o.store, stored, 40) != 0) std::memset(stored, 0, sizeof stored);
     int status = plot_job_start(job);
     drawing_summary summary;
     if (status == 0) {
-        std::vector<uint8_t> message(message_record_size);
-        size_t dirty = 0;
-        plot_emitter emit = [&](const script_command& c) {
-            std::memset(message.data(), 0, dirty);
-            return plot_send(c, message, &dirty);
-        };
-        const double steps = job.area.steps_per_inch;
-        sheet_geometry sheet{job.side_a * steps, job.side_b * steps, steps, stored_dpi(stored)};
-        std::string why;
-        status = plot_drawing(read, place, pens, sheet, emit, &summary, &why);
+        status =
+            plot_drawing_job(in, d.place, pens, job.area, job.side_a, job.side_b, &summary, &why);
         if (status == 2) std::fprintf(stderr, "kvrac: %s\n", why.c_str());
     }
     status = plot_job_end(job, status);

@@ -66,12 +66,19 @@ drawing_format drawing_format_of(const std::string& path) {
         head.resize(std::fread(head.data(), 1, head.size(), f));
         std::fclose(f);
     }
-    if (looks_dxf(head)) return drawing_format::dxf;
-    if (looks_hpgl(head)) return drawing_format::hpgl;
+    const drawing_format by_content = drawing_format_of_content(head.data(), head.size());
+    if (by_content != drawing_format::script) return by_content;
     std::string ext = lower(std::filesystem::path(path).extension().string());
     if (ext == ".dxf") return drawing_format::dxf;
     if (ext == ".plt" || ext == ".hpgl" || ext == ".hpg" || ext == ".hgl" || ext == ".gl2")
         return drawing_format::hpgl;
+    return drawing_format::script;
+}
+
+drawing_format drawing_format_of_content(const char* data, size_t size) {
+    const std::string head(data, size);
+    if (looks_dxf(head)) return drawing_format::dxf;
+    if (looks_hpgl(head)) return drawing_format::hpgl;
     return drawing_format::script;
 }
 

@@ -1108,3 +1108,12 @@ void dxf_read_file(const std::string& path, drawing_sink& sink, drawing_report& 
                                (r.paper_space == 1 ? "y" : "ies") +
                                " not plotted (model space is plotted)");
 }
+
+int dxf_input(const std::string& path, drawing_input* in, std::string* error) {
+    if (dxf_check_file(path, error) != 0) return 2;
+    in->path = path;
+    in->format = drawing_format::dxf;
+    in->read = [path](drawing_sink& s, drawing_report& r) { dxf_read_file(path, s, r); };
+    in->anchor = drawing_anchor::extents;
+    return 0;
+}

@@ -59,6 +59,8 @@ int plot_job_setup(const plot_job_options& o, plot_job& job) {
         // Nothing stored yet: configure with the defaults first, as an installation would.
         if (run_configuration(false) != 0) return 1;
     }
+    // Set only now: the defaults saved just above must reach the store.
+    if (o.keep_store) session.keep_store = true;
     job.out_path = o.output.empty() ? default_output(o.input) : o.output;
     job.to_stdout = job.out_path == "-";
     if (!job.to_stdout && o.input != "-" && overwrites_input(job.out_path, o.input)) {

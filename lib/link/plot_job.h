@@ -32,6 +32,8 @@ struct plot_job_options {
     double area_length;     // --area: asked sides in inches, 0 = the whole area
     double area_width;
     std::vector<dialog_option> dialog; // options acting on the plot-time dialog
+    bool keep_store = false;           // what the plot-time dialog saves is for this job only: the
+                                       // store is left as it was (session.keep_store)
 };
 
 // A plot job under way.
