@@ -241,8 +241,20 @@ bool job_start(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*) {
 bool job_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned) {
     job_record* r = record_of(job);
     if (!r) return false;
-    const auto& h = options->header;
     r->page_number++;
+    // PAPPL keeps a header of its own (8-bit grey, the job's media) for a 1-bit page
+    // and passes the page's packed lines under it; the page's own header describes
+    // them. With it in options, PAPPL hands the lines on as they are, as many as the
+    // page has.
+    const cups_page_header2_t* sent = document_page_header();
+    if (sent && sent->cupsBitsPerPixel == 1 && options->header.cupsBitsPerPixel == 8) {
+        if (sent->cupsColorSpace != CUPS_CSPACE_K)
+            return fail(job, "Page " + std::to_string(r->page_number) +
+                                 " is 1-bit with white as 1; the plotter takes 1-bit black "
+                                 "(PWG black_1) or 8-bit grey pages");
+        options->header = *sent;
+    }
+    const auto& h = options->header;
     if (h.cupsBitsPerPixel != 1 && h.cupsBitsPerPixel != 8)
         return fail(job, "Page " + std::to_string(r->page_number) + " has " +
                              std::to_string(h.cupsBitsPerPixel) +
@@ -306,6 +318,7 @@ bool job_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
 }
 
 bool job_end(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+    forget_document_page_header();
     job_record* r = record_of(job);
     if (!r) return false; // a page failed; its message is set
     if (stopped(job)) return fail(job, stop_message(job));

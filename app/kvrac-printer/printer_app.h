@@ -11,6 +11,7 @@
 //                    driver's tables; the printer's settings record
 //   job.cpp          the job: pages spooled, one child per page, complete jobs sent
 //   page_spool.cpp   one raster page written to a PNG file row by row
+//   page_header.cpp  the page header of a client's raster document, as sent
 //   discovery.cpp    device listing and the add-printer page without a DNS-SD daemon
 //   job_messages.cpp clear reasons for the jobs PAPPL aborts itself
 //   image_filter.cpp PNG documents read before PAPPL lays them out
@@ -71,6 +72,11 @@ bool job_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
                   unsigned page);
 bool job_end(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 bool job_print_script(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+
+// page_header.cpp: the header of the raster page this thread read last from a client's
+// document (null when it read none), as the document has it; and its end.
+const cups_page_header2_t* document_page_header();
+void forget_document_page_header();
 
 // discovery.cpp: device listing that leaves DNS-SD out when no avahi daemon runs (PAPPL
 // would abort on an assertion).
