@@ -61,6 +61,24 @@ struct claims_state {
 
 claims_state claims;
 
+// Driver processes running now, so that the server can kill them when it stops.
+struct children_state {
+    std::mutex lock;
+    std::set<pid_t> running;
+};
+
+children_state children;
+
+// The environment of a driver process: the server's, with the server's process id.
+std::vector<std::string> child_environment() {
+    std::vector<std::string> env;
+    const std::string parent = std::string(job_parent_variable) + "=";
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, parent.c_str(), parent.size()) != 0) env.emplace_back(*e);
+    env.push_back(parent + std::to_string(::getpid()));
+    return env;
+}
+
 // Claims the job for this thread. Returns false (after stopping the job with a
 // message) when another thread has it.
 bool claim(pappl_job_t* job) {
@@ -185,8 +203,17 @@ int run_child(const std::vector<std::string>& args, const std::string& err_path,
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
+    std::vector<std::string> env = child_environment();
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
     pid_t pid = 0;
-    int rc = posix_spawn(&pid, app.self.c_str(), &actions, nullptr, argv.data(), environ);
+    int rc;
+    {
+        std::lock_guard<std::mutex> hold(children.lock);
+        rc = posix_spawn(&pid, app.self.c_str(), &actions, nullptr, argv.data(), envp.data());
+        if (rc == 0) children.running.insert(pid);
+    }
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         *why = std::string("cannot start the driver process: ") + std::strerror(rc);
@@ -195,7 +222,14 @@ int run_child(const std::vector<std::string>& args, const std::string& err_path,
     int status = 0;
     bool killed = false;
     for (;;) {
-        pid_t done = ::waitpid(pid, &status, WNOHANG);
+        pid_t done;
+        {
+            // Reaped and forgotten under the lock, so that a stopping server never
+            // kills a process id that has been given to another process.
+            std::lock_guard<std::mutex> hold(children.lock);
+            done = ::waitpid(pid, &status, WNOHANG);
+            if (done == pid || (done < 0 && errno != EINTR)) children.running.erase(pid);
+        }
         if (done == pid) break;
         if (done < 0 && errno != EINTR) {
             *why = std::string("lost the driver process: ") + std::strerror(errno);
@@ -222,6 +256,11 @@ int run_child(const std::vector<std::string>& args, const std::string& err_path,
     if (code != 0 && why->empty())
         *why = "the driver process failed (status " + std::to_string(code) + ")";
     return code;
+}
+
+void kill_job_children() {
+    std::lock_guard<std::mutex> hold(children.lock);
+    for (pid_t pid : children.running) ::kill(pid, SIGKILL);
 }
 
 bool job_start(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*) {

@@ -1,6 +1,8 @@
 // kvrac-printer: the command line. A job's child process is told apart by its first
 // argument before anything else runs; everything else is PAPPL's main loop with its
 // sub-commands.
+#include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <climits>
@@ -28,8 +30,15 @@ std::string self_path(const char* argv0) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], job_child_flag) == 0)
+    if (argc >= 2 && std::strcmp(argv[1], job_child_flag) == 0) {
+        // A job's driver process dies with the server: killed when the server (the
+        // thread that waits for it) goes, and gone at once if the server went before
+        // this line.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        const char* parent = std::getenv(job_parent_variable);
+        if (!parent || std::strtol(parent, nullptr, 10) != static_cast<long>(::getppid())) return 1;
         return job_child_main(argc - 2, argv + 2);
+    }
     app.self = self_path(argv[0]);
 
     // PAPPL's local control socket is /run/kvrac-printer.sock for root and
@@ -66,8 +75,11 @@ int main(int argc, char** argv) {
     for (std::string& s : storage) args.push_back(s.data());
     args.push_back(nullptr);
 
-    return papplMainloop(static_cast<int>(args.size()) - 1, args.data(), KVRAC_VERSION,
-                         "kvrac-printer " KVRAC_VERSION, printer_driver_count, printer_drivers,
-                         nullptr, driver_setup, nullptr, nullptr, system_setup, print_usage,
-                         nullptr);
+    const int status =
+        papplMainloop(static_cast<int>(args.size()) - 1, args.data(), KVRAC_VERSION,
+                      "kvrac-printer " KVRAC_VERSION, printer_driver_count, printer_drivers,
+                      nullptr, driver_setup, nullptr, nullptr, system_setup, print_usage, nullptr);
+    // Jobs still running when the server stops have their driver processes killed.
+    kill_job_children();
+    return status;
 }

@@ -62,6 +62,9 @@ std::string vendor_dialog_option(const char* name);
 int run_child(const std::vector<std::string>& args, const std::string& err_path, pappl_job_t* job,
               std::string* why);
 
+// job.cpp: kills the driver processes still running (the server is stopping).
+void kill_job_children();
+
 // job.cpp: the driver callbacks of a job.
 bool job_start(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 bool job_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
