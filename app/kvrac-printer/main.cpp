@@ -27,6 +27,19 @@ std::string self_path(const char* argv0) {
     return argv0;
 }
 
+// PAPPL's `add` and `modify` send `-o media=NAME` as media-default in the job group,
+// which the server refuses. Given with media-source, the size goes as media-col-default
+// in the printer group instead; the printer has one source, the main roll. Returns the
+// -o value with that added where it sets media.
+std::string printer_media_option(const std::string& value) {
+    cups_option_t* options = nullptr;
+    const int n = cupsParseOptions(value.c_str(), 0, &options);
+    const bool media = cupsGetOption("media", n, options) != nullptr;
+    const bool col = cupsGetOption("media-source", n, options) != nullptr;
+    cupsFreeOptions(n, options);
+    return media && !col ? value + " media-source=main-roll" : value;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -58,8 +71,19 @@ int main(int argc, char** argv) {
     std::vector<std::string> storage;
     std::vector<char*> args;
     storage.reserve(static_cast<size_t>(argc) * 2);
+    const bool sets_defaults =
+        argc >= 2 && (std::strcmp(argv[1], "add") == 0 || std::strcmp(argv[1], "modify") == 0);
     for (int i = 0; i < argc; ++i) {
         const char* a = argv[i];
+        if (sets_defaults && std::strcmp(a, "-o") == 0 && i + 1 < argc) {
+            storage.emplace_back(a);
+            storage.push_back(printer_media_option(argv[++i]));
+            continue;
+        }
+        if (sets_defaults && std::strncmp(a, "-o", 2) == 0 && a[2]) {
+            storage.push_back("-o" + printer_media_option(a + 2));
+            continue;
+        }
         std::string value;
         if (std::strncmp(a, "--listen=", 9) == 0) {
             value = a + 9;

@@ -191,3 +191,18 @@ TEST_F(PrintJobs, PlotScriptIsPlottedAsKvracPlotDoes) {
     expect_same_job(print(doc, "application/vnd.kvrac-plot-script", "typed"), expected);
     expect_same_job(print(doc, "application/octet-stream", "sniffed"), expected);
 }
+
+// `modify -o media=NAME` sets the printer's default media: a job that names no media is
+// printed on it.
+TEST_F(PrintJobs, PlotScriptWithoutMediaIsPlottedOnTheDefaultMedia) {
+    const command_result m = server.sub("modify -d plotter -o media=" + std::string(letter_media));
+    ASSERT_EQ(m.status, 0) << m.out;
+    const std::string script = "unit mm\npen 1\nmove 10 10\ndraw 200 150\n";
+    const fs::path doc = server.dir() / "default-media.kvs";
+    std::ofstream(doc) << script;
+    const std::vector<std::string> no_media = {"ATTR resolution printer-resolution " +
+                                               std::to_string(dpi) + "dpi"};
+    const std::string printed =
+        print(doc, "application/vnd.kvrac-plot-script", "default-media", no_media);
+    expect_same_job(printed, kvrac_plot(server, 1, "script", script, letter_options(dpi)));
+}
