@@ -316,6 +316,11 @@ bool driver_setup(pappl_system_t* system, const char* driver_name, const char*, 
                       static_cast<int>(ptrs.size()), nullptr, ptrs.data());
         ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, deflt.c_str(), nullptr, ptrs[0]);
     }
+    // The driver renders grey as it is; the only rendering intent is the printer's own.
+    ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr,
+                 "auto");
+    ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr,
+                 "auto");
     *attrs = a;
     return true;
 }
