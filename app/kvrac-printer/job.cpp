@@ -368,13 +368,19 @@ bool job_end(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
 }
 
 bool job_print_script(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+    // PAPPL cancels a job that is still pending by removing its document, and can do so
+    // after the job has been started: there is nothing to print, and the job stays
+    // canceled when this reports success.
+    const char* document = papplJobGetFilename(job);
+    if (!document) return true;
+    const std::string file = document;
     if (!claim(job)) return false;
     auto* r = new job_record{};
     papplJobSetData(job, r);
     // A document whose type was not recognised lands here too.
     {
         unsigned char head[8192];
-        std::FILE* f = std::fopen(papplJobGetFilename(job), "rb");
+        std::FILE* f = std::fopen(file.c_str(), "rb");
         const size_t got = f ? std::fread(head, 1, sizeof head, f) : 0;
         if (f) std::fclose(f);
         if (!looks_like_plot_script(head, got))
@@ -384,7 +390,7 @@ bool job_print_script(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
     if (std::string why = make_scratch(job, &r->dir); !why.empty()) return fail(job, why);
     r->store = printer_store(papplJobGetPrinter(job));
     const std::string out = r->dir + "/script.prn";
-    std::vector<std::string> args = {"script", r->store, papplJobGetFilename(job), out};
+    std::vector<std::string> args = {"script", r->store, file, out};
     std::string why =
         job_dialog_options(papplJobGetPrinter(job), options, options->media.size_width,
                            options->media.size_length, &args);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -269,4 +270,47 @@ TEST_F(JobFailures, DriverProcessDiesWithAKilledServer) {
     const bool ended = process_ended(driver[0]);
     if (!ended) ::kill(driver[0], SIGKILL);
     EXPECT_TRUE(ended) << "the driver process outlived the server by 5 s";
+}
+
+// Cancel-Job sent the moment Print-Job is answered can reach a job whose processing has
+// just started, after PAPPL has already removed its document (the server once ended on
+// it): the server must stay up. Each job is sent to an idle printer, so that it starts
+// at once; the race is not hit every time.
+TEST_F(JobFailures, JobsCanceledAsTheyStartLeaveTheServerUp) {
+    const fs::path png = server.dir() / "page.png";
+    ASSERT_EQ(write_page_png(png.string(), letter_page(200, false, 3)), "");
+    const fs::path script = server.dir() / "drawing.kvs";
+    std::ofstream(script) << "unit mm\npen 1\nmove 10 10\ndraw 100 100\n";
+    ipp::client ipp(server.uri("plotter"), server.dir());
+    for (int i = 0; i < 30; ++i) {
+        const bool is_png = i % 2 == 0;
+        const fs::path test = server.dir() / "print-cancel.test";
+        {
+            std::ofstream t(test);
+            t << "{\n NAME \"Print-Job\"\n OPERATION Print-Job\n"
+              << " GROUP operation-attributes-tag\n ATTR charset attributes-charset utf-8\n"
+              << " ATTR naturalLanguage attributes-natural-language en\n"
+              << " ATTR uri printer-uri $uri\n ATTR name requesting-user-name $user\n"
+              << " ATTR name job-name \"quick-" << i << "\"\n"
+              << " ATTR mimeMediaType document-format "
+              << (is_png ? "image/png" : "application/vnd.kvrac-plot-script") << "\n"
+              << " GROUP job-attributes-tag\n ATTR keyword media " << letter_media << "\n"
+              << " ATTR resolution printer-resolution 200dpi\n"
+              << " FILE " << (is_png ? png : script).string() << "\n STATUS successful-ok\n}\n"
+              << "{\n NAME \"Cancel-Job\"\n OPERATION Cancel-Job\n"
+              << " GROUP operation-attributes-tag\n ATTR charset attributes-charset utf-8\n"
+              << " ATTR naturalLanguage attributes-natural-language en\n"
+              << " ATTR uri printer-uri $uri\n ATTR integer job-id $job-id\n"
+              << " ATTR name requesting-user-name $user\n}\n";
+        }
+        const command_result r =
+            server.run("ipptool -T 30 -t '" + uri + "' '" + test.string() + "'");
+        int status = 0;
+        ASSERT_EQ(::waitpid(server.pid(), &status, WNOHANG), 0)
+            << "the server ended at job " << i + 1 << ":\n"
+            << read_all(server.dir() / "server.out") << r.out;
+        const auto s = ipp.wait_for(i + 1, "canceled", 60);
+        ASSERT_TRUE(s.ended()) << "job " << i + 1 << " is still " << s.state;
+    }
+    EXPECT_TRUE(http_answers(server.port()));
 }
