@@ -258,10 +258,10 @@ bool driver_setup(pappl_system_t* system, const char* driver_name, const char*, 
     data->quality_default = IPP_QUALITY_NORMAL;
     data->scaling_default = PAPPL_SCALING_AUTO;
     data->orient_default = IPP_ORIENT_NONE;
-    // Clients send 8-bit grey pages only: PAPPL 1.3 takes a client's own page header
-    // (size, resolution) for 8-bit pages, but passes the lines of a 1-bit page on as if
-    // they were grey unless every job of the printer is forced to 1 bit (which would
-    // lose grey for all). Bi-level jobs are thresholded from grey when spooled.
+    // Clients are asked for 8-bit grey pages: forcing every job of the printer to 1 bit
+    // would lose grey for all. A 1-bit black page a client sends anyway is printed as
+    // sent (job_start_page takes its own header, page_header.cpp). Bi-level jobs are
+    // thresholded from grey when spooled.
     data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
     data->force_raster_type = PAPPL_PWG_RASTER_TYPE_NONE;
     data->duplex = PAPPL_DUPLEX_NONE;
@@ -316,6 +316,11 @@ bool driver_setup(pappl_system_t* system, const char* driver_name, const char*, 
                       static_cast<int>(ptrs.size()), nullptr, ptrs.data());
         ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, deflt.c_str(), nullptr, ptrs[0]);
     }
+    // The driver renders grey as it is; the only rendering intent is the printer's own.
+    ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr,
+                 "auto");
+    ippAddString(a, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr,
+                 "auto");
     *attrs = a;
     return true;
 }

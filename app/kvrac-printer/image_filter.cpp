@@ -30,7 +30,11 @@ bool refuse(pappl_job_t* job, const std::string& why) {
 } // namespace
 
 bool filter_png(pappl_job_t* job, pappl_device_t* device, void*) {
-    const std::string path = papplJobGetFilename(job);
+    // A job canceled just as it starts has lost its document already (and stays
+    // canceled when the filter reports success).
+    const char* file = papplJobGetFilename(job);
+    if (!file) return true;
+    const std::string path = file;
     png_reader r{};
     if (png_reader_open(r, path) != 0) {
         png_reader_close(r);

@@ -61,6 +61,24 @@ struct claims_state {
 
 claims_state claims;
 
+// Driver processes running now, so that the server can kill them when it stops.
+struct children_state {
+    std::mutex lock;
+    std::set<pid_t> running;
+};
+
+children_state children;
+
+// The environment of a driver process: the server's, with the server's process id.
+std::vector<std::string> child_environment() {
+    std::vector<std::string> env;
+    const std::string parent = std::string(job_parent_variable) + "=";
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, parent.c_str(), parent.size()) != 0) env.emplace_back(*e);
+    env.push_back(parent + std::to_string(::getpid()));
+    return env;
+}
+
 // Claims the job for this thread. Returns false (after stopping the job with a
 // message) when another thread has it.
 bool claim(pappl_job_t* job) {
@@ -185,8 +203,17 @@ int run_child(const std::vector<std::string>& args, const std::string& err_path,
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
+    std::vector<std::string> env = child_environment();
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
     pid_t pid = 0;
-    int rc = posix_spawn(&pid, app.self.c_str(), &actions, nullptr, argv.data(), environ);
+    int rc;
+    {
+        std::lock_guard<std::mutex> hold(children.lock);
+        rc = posix_spawn(&pid, app.self.c_str(), &actions, nullptr, argv.data(), envp.data());
+        if (rc == 0) children.running.insert(pid);
+    }
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         *why = std::string("cannot start the driver process: ") + std::strerror(rc);
@@ -195,7 +222,14 @@ int run_child(const std::vector<std::string>& args, const std::string& err_path,
     int status = 0;
     bool killed = false;
     for (;;) {
-        pid_t done = ::waitpid(pid, &status, WNOHANG);
+        pid_t done;
+        {
+            // Reaped and forgotten under the lock, so that a stopping server never
+            // kills a process id that has been given to another process.
+            std::lock_guard<std::mutex> hold(children.lock);
+            done = ::waitpid(pid, &status, WNOHANG);
+            if (done == pid || (done < 0 && errno != EINTR)) children.running.erase(pid);
+        }
         if (done == pid) break;
         if (done < 0 && errno != EINTR) {
             *why = std::string("lost the driver process: ") + std::strerror(errno);
@@ -224,6 +258,11 @@ int run_child(const std::vector<std::string>& args, const std::string& err_path,
     return code;
 }
 
+void kill_job_children() {
+    std::lock_guard<std::mutex> hold(children.lock);
+    for (pid_t pid : children.running) ::kill(pid, SIGKILL);
+}
+
 bool job_start(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*) {
     if (!claim(job)) return false;
     auto* r = new job_record{};
@@ -241,8 +280,20 @@ bool job_start(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*) {
 bool job_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned) {
     job_record* r = record_of(job);
     if (!r) return false;
-    const auto& h = options->header;
     r->page_number++;
+    // PAPPL keeps a header of its own (8-bit grey, the job's media) for a 1-bit page
+    // and passes the page's packed lines under it; the page's own header describes
+    // them. With it in options, PAPPL hands the lines on as they are, as many as the
+    // page has.
+    const cups_page_header2_t* sent = document_page_header();
+    if (sent && sent->cupsBitsPerPixel == 1 && options->header.cupsBitsPerPixel == 8) {
+        if (sent->cupsColorSpace != CUPS_CSPACE_K)
+            return fail(job, "Page " + std::to_string(r->page_number) +
+                                 " is 1-bit with white as 1; the plotter takes 1-bit black "
+                                 "(PWG black_1) or 8-bit grey pages");
+        options->header = *sent;
+    }
+    const auto& h = options->header;
     if (h.cupsBitsPerPixel != 1 && h.cupsBitsPerPixel != 8)
         return fail(job, "Page " + std::to_string(r->page_number) + " has " +
                              std::to_string(h.cupsBitsPerPixel) +
@@ -306,6 +357,7 @@ bool job_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
 }
 
 bool job_end(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+    forget_document_page_header();
     job_record* r = record_of(job);
     if (!r) return false; // a page failed; its message is set
     if (stopped(job)) return fail(job, stop_message(job));
@@ -316,13 +368,19 @@ bool job_end(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
 }
 
 bool job_print_script(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+    // PAPPL cancels a job that is still pending by removing its document, and can do so
+    // after the job has been started: there is nothing to print, and the job stays
+    // canceled when this reports success.
+    const char* document = papplJobGetFilename(job);
+    if (!document) return true;
+    const std::string file = document;
     if (!claim(job)) return false;
     auto* r = new job_record{};
     papplJobSetData(job, r);
     // A document whose type was not recognised lands here too.
     {
         unsigned char head[8192];
-        std::FILE* f = std::fopen(papplJobGetFilename(job), "rb");
+        std::FILE* f = std::fopen(file.c_str(), "rb");
         const size_t got = f ? std::fread(head, 1, sizeof head, f) : 0;
         if (f) std::fclose(f);
         if (!looks_like_plot_script(head, got))
@@ -332,7 +390,7 @@ bool job_print_script(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
     if (std::string why = make_scratch(job, &r->dir); !why.empty()) return fail(job, why);
     r->store = printer_store(papplJobGetPrinter(job));
     const std::string out = r->dir + "/script.prn";
-    std::vector<std::string> args = {"script", r->store, papplJobGetFilename(job), out};
+    std::vector<std::string> args = {"script", r->store, file, out};
     std::string why =
         job_dialog_options(papplJobGetPrinter(job), options, options->media.size_width,
                            options->media.size_length, &args);

@@ -10,6 +10,10 @@
 // First argument that selects the child's mode (never a sub-command name).
 constexpr const char job_child_flag[] = "--kvrac-job-child";
 
+// Environment variable holding the server's process id: a child whose parent is not
+// that process (the server has gone) stops at once.
+constexpr const char job_parent_variable[] = "KVRAC_PRINTER_JOB_PARENT";
+
 // The child's arguments after the flag:
 //   configure STORE [DIALOG OPTIONS]      installation dialog with the options, saved
 //                                          into STORE (the driver's defaults first when

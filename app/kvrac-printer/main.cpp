@@ -1,6 +1,8 @@
 // kvrac-printer: the command line. A job's child process is told apart by its first
 // argument before anything else runs; everything else is PAPPL's main loop with its
 // sub-commands.
+#include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <climits>
@@ -25,11 +27,31 @@ std::string self_path(const char* argv0) {
     return argv0;
 }
 
+// PAPPL's `add` and `modify` send `-o media=NAME` as media-default in the job group,
+// which the server refuses. Given with media-source, the size goes as media-col-default
+// in the printer group instead; the printer has one source, the main roll. Returns the
+// -o value with that added where it sets media.
+std::string printer_media_option(const std::string& value) {
+    cups_option_t* options = nullptr;
+    const int n = cupsParseOptions(value.c_str(), 0, &options);
+    const bool media = cupsGetOption("media", n, options) != nullptr;
+    const bool col = cupsGetOption("media-source", n, options) != nullptr;
+    cupsFreeOptions(n, options);
+    return media && !col ? value + " media-source=main-roll" : value;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], job_child_flag) == 0)
+    if (argc >= 2 && std::strcmp(argv[1], job_child_flag) == 0) {
+        // A job's driver process dies with the server: killed when the server (the
+        // thread that waits for it) goes, and gone at once if the server went before
+        // this line.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        const char* parent = std::getenv(job_parent_variable);
+        if (!parent || std::strtol(parent, nullptr, 10) != static_cast<long>(::getppid())) return 1;
         return job_child_main(argc - 2, argv + 2);
+    }
     app.self = self_path(argv[0]);
 
     // PAPPL's local control socket is /run/kvrac-printer.sock for root and
@@ -49,8 +71,19 @@ int main(int argc, char** argv) {
     std::vector<std::string> storage;
     std::vector<char*> args;
     storage.reserve(static_cast<size_t>(argc) * 2);
+    const bool sets_defaults =
+        argc >= 2 && (std::strcmp(argv[1], "add") == 0 || std::strcmp(argv[1], "modify") == 0);
     for (int i = 0; i < argc; ++i) {
         const char* a = argv[i];
+        if (sets_defaults && std::strcmp(a, "-o") == 0 && i + 1 < argc) {
+            storage.emplace_back(a);
+            storage.push_back(printer_media_option(argv[++i]));
+            continue;
+        }
+        if (sets_defaults && std::strncmp(a, "-o", 2) == 0 && a[2]) {
+            storage.push_back("-o" + printer_media_option(a + 2));
+            continue;
+        }
         std::string value;
         if (std::strncmp(a, "--listen=", 9) == 0) {
             value = a + 9;
@@ -66,8 +99,11 @@ int main(int argc, char** argv) {
     for (std::string& s : storage) args.push_back(s.data());
     args.push_back(nullptr);
 
-    return papplMainloop(static_cast<int>(args.size()) - 1, args.data(), KVRAC_VERSION,
-                         "kvrac-printer " KVRAC_VERSION, printer_driver_count, printer_drivers,
-                         nullptr, driver_setup, nullptr, nullptr, system_setup, print_usage,
-                         nullptr);
+    const int status =
+        papplMainloop(static_cast<int>(args.size()) - 1, args.data(), KVRAC_VERSION,
+                      "kvrac-printer " KVRAC_VERSION, printer_driver_count, printer_drivers,
+                      nullptr, driver_setup, nullptr, nullptr, system_setup, print_usage, nullptr);
+    // Jobs still running when the server stops have their driver processes killed.
+    kill_job_children();
+    return status;
 }

@@ -11,6 +11,7 @@
 //                    driver's tables; the printer's settings record
 //   job.cpp          the job: pages spooled, one child per page, complete jobs sent
 //   page_spool.cpp   one raster page written to a PNG file row by row
+//   page_header.cpp  the page header of a client's raster document, as sent
 //   discovery.cpp    device listing and the add-printer page without a DNS-SD daemon
 //   job_messages.cpp clear reasons for the jobs PAPPL aborts itself
 //   image_filter.cpp PNG documents read before PAPPL lays them out
@@ -66,6 +67,9 @@ std::string vendor_dialog_option(const char* name);
 int run_child(const std::vector<std::string>& args, const std::string& err_path, pappl_job_t* job,
               std::string* why);
 
+// job.cpp: kills the driver processes still running (the server is stopping).
+void kill_job_children();
+
 // job.cpp: the driver callbacks of a job.
 bool job_start(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 bool job_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
@@ -80,6 +84,11 @@ bool job_print_script(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
 // job.cpp: the MIME filter of drawing documents (DXF, HP-GL/2): each is plotted as
 // vectors by a child process, as `kvrac plot` plots the file.
 bool filter_drawing(pappl_job_t* job, pappl_device_t* device, void* data);
+
+// page_header.cpp: the header of the raster page this thread read last from a client's
+// document (null when it read none), as the document has it; and its end.
+const cups_page_header2_t* document_page_header();
+void forget_document_page_header();
 
 // discovery.cpp: device listing that leaves DNS-SD out when no avahi daemon runs (PAPPL
 // would abort on an assertion).

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -200,4 +202,115 @@ TEST_F(JobFailures, PageWiderThanAnyRollAndUnknownFormatPrintNothing) {
     EXPECT_EQ(read_all(device).size(), 0u);
 
     expect_next_job_prints_alone();
+}
+
+namespace {
+
+// The driver processes (job children) whose parent is pid, from /proc.
+std::vector<pid_t> job_children_of(pid_t parent) {
+    std::vector<pid_t> found;
+    for (const fs::directory_entry& e : fs::directory_iterator("/proc")) {
+        const std::string name = e.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string cmdline = read_all(e.path() / "cmdline");
+        std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
+        if (cmdline.find("--kvrac-job-child page") == std::string::npos) continue;
+        std::ifstream status(e.path() / "status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("PPid:", 0) == 0 && std::atoi(line.c_str() + 5) == parent)
+                found.push_back(static_cast<pid_t>(std::stoi(name)));
+    }
+    return found;
+}
+
+// True when pid has ended: gone, or a zombie waiting for whoever adopted it.
+bool process_ended(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("State:", 0) == 0) return line.find('Z') != std::string::npos;
+    return true;
+}
+
+} // namespace
+
+TEST_F(JobFailures, DriverProcessDiesWithAKilledServer) {
+    // An A0 page at 600 dpi: its driver process runs for a while.
+    test_page big;
+    big.media = "iso_a0_841x1189mm";
+    big.dpi = 600;
+    big.bilevel = false;
+    int width = 0, height = 0;
+    ASSERT_TRUE(page_pixels(big, width, height));
+    big.rows = drawing_rows(width, height, big.dpi);
+    const fs::path doc = server.dir() / "big.pwg";
+    ASSERT_EQ(write_pwg(doc.string(), {big}), "");
+
+    ipp::client sender(server.uri("plotter"), server.dir());
+    std::thread print([&] {
+        sender.print(doc, "image/pwg-raster", "big",
+                     "  ATTR keyword media iso_a0_841x1189mm\n"
+                     "  ATTR resolution printer-resolution 600dpi",
+                     240);
+    });
+    std::vector<pid_t> driver;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(180);
+    while (driver.empty() && std::chrono::steady_clock::now() < until) {
+        driver = job_children_of(server.pid());
+        if (driver.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_FALSE(driver.empty()) << "the page's driver process was never seen";
+
+    ASSERT_EQ(::kill(server.pid(), SIGKILL), 0);
+    print.join();
+    const auto gone = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!process_ended(driver[0]) && std::chrono::steady_clock::now() < gone)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const bool ended = process_ended(driver[0]);
+    if (!ended) ::kill(driver[0], SIGKILL);
+    EXPECT_TRUE(ended) << "the driver process outlived the server by 5 s";
+}
+
+// Cancel-Job sent the moment Print-Job is answered can reach a job whose processing has
+// just started, after PAPPL has already removed its document (the server once ended on
+// it): the server must stay up. Each job is sent to an idle printer, so that it starts
+// at once; the race is not hit every time.
+TEST_F(JobFailures, JobsCanceledAsTheyStartLeaveTheServerUp) {
+    const fs::path png = server.dir() / "page.png";
+    ASSERT_EQ(write_page_png(png.string(), letter_page(200, false, 3)), "");
+    const fs::path script = server.dir() / "drawing.kvs";
+    std::ofstream(script) << "unit mm\npen 1\nmove 10 10\ndraw 100 100\n";
+    ipp::client ipp(server.uri("plotter"), server.dir());
+    for (int i = 0; i < 30; ++i) {
+        const bool is_png = i % 2 == 0;
+        const fs::path test = server.dir() / "print-cancel.test";
+        {
+            std::ofstream t(test);
+            t << "{\n NAME \"Print-Job\"\n OPERATION Print-Job\n"
+              << " GROUP operation-attributes-tag\n ATTR charset attributes-charset utf-8\n"
+              << " ATTR naturalLanguage attributes-natural-language en\n"
+              << " ATTR uri printer-uri $uri\n ATTR name requesting-user-name $user\n"
+              << " ATTR name job-name \"quick-" << i << "\"\n"
+              << " ATTR mimeMediaType document-format "
+              << (is_png ? "image/png" : "application/vnd.kvrac-plot-script") << "\n"
+              << " GROUP job-attributes-tag\n ATTR keyword media " << letter_media << "\n"
+              << " ATTR resolution printer-resolution 200dpi\n"
+              << " FILE " << (is_png ? png : script).string() << "\n STATUS successful-ok\n}\n"
+              << "{\n NAME \"Cancel-Job\"\n OPERATION Cancel-Job\n"
+              << " GROUP operation-attributes-tag\n ATTR charset attributes-charset utf-8\n"
+              << " ATTR naturalLanguage attributes-natural-language en\n"
+              << " ATTR uri printer-uri $uri\n ATTR integer job-id $job-id\n"
+              << " ATTR name requesting-user-name $user\n}\n";
+        }
+        const command_result r =
+            server.run("ipptool -T 30 -t '" + uri + "' '" + test.string() + "'");
+        int status = 0;
+        ASSERT_EQ(::waitpid(server.pid(), &status, WNOHANG), 0)
+            << "the server ended at job " << i + 1 << ":\n"
+            << read_all(server.dir() / "server.out") << r.out;
+        const auto s = ipp.wait_for(i + 1, "canceled", 60);
+        ASSERT_TRUE(s.ended()) << "job " << i + 1 << " is still " << s.state;
+    }
+    EXPECT_TRUE(http_answers(server.port()));
 }

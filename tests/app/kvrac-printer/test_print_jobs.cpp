@@ -81,30 +81,21 @@ TEST_F(PrintJobs, GreyPwgRasterPrintedBiLevelIsPlottedAsAOneBitImage) {
                     expected_pages(server, 1, "bilevel", pages, true, dpi));
 }
 
-// The printer takes 8-bit grey raster; a client may still send 1-bit pages. They must
-// print as drawn (as a 1-bit image) or be refused with a reason, never print as
-// something else. Disabled while the server prints such pages as their bytes read as
-// grey dots (the left eighth of the page, inverted): run it with
-// --gtest_also_run_disabled_tests.
-TEST_F(PrintJobs, DISABLED_OneBitPwgRasterIsPrintedAsDrawnOrRefused) {
+// The printer asks for 8-bit grey raster; a client may still send 1-bit black pages.
+// They must print as drawn, as a 1-bit image, never as something else (such as their
+// bytes read as grey dots: the left eighth of the page, inverted). Sent again for A4
+// media, the Letter pages must still print as Letter pages: the page's own size wins
+// over the job's media.
+TEST_F(PrintJobs, OneBitPwgRasterIsPrintedAsDrawn) {
     const std::vector<test_page> pages = {letter_page(dpi, true, 0), letter_page(dpi, true, 2)};
     const fs::path doc = server.dir() / "black.pwg";
     ASSERT_EQ(write_pwg(doc.string(), pages), "");
-    std::string why;
-    const int job = server.print(uri, doc, "image/pwg-raster", letter_job, "black", &why);
-    if (job == 0) {
-        EXPECT_NE(why.find("status-message"), std::string::npos) << why;
-        return;
-    }
-    const job_status s = server.wait_job(uri, job, 240);
-    const std::string printed = read_all(server.device_dir() / "black.prn");
-    if (s.state == "aborted") {
-        EXPECT_FALSE(s.message.empty()) << "an aborted job must say why";
-        EXPECT_EQ(printed.size(), 0u) << "a refused page reached the device";
-        return;
-    }
-    EXPECT_EQ(s.state, "completed") << s.message;
-    expect_same_job(printed, expected_pages(server, 1, "black", pages, true, dpi));
+    const std::string expected = expected_pages(server, 1, "black", pages, true, dpi);
+    expect_same_job(print(doc, "image/pwg-raster", "black"), expected);
+    const std::vector<std::string> a4_job = {"ATTR keyword media iso_a4_210x297mm",
+                                             "ATTR resolution printer-resolution " +
+                                                 std::to_string(dpi) + "dpi"};
+    expect_same_job(print(doc, "image/pwg-raster", "black-a4", a4_job), expected);
 }
 
 TEST_F(PrintJobs, PngOfThePageSizeIsPlottedDotForDot) {
@@ -199,4 +190,19 @@ TEST_F(PrintJobs, PlotScriptIsPlottedAsKvracPlotDoes) {
     // recognises as a plot script.
     expect_same_job(print(doc, "application/vnd.kvrac-plot-script", "typed"), expected);
     expect_same_job(print(doc, "application/octet-stream", "sniffed"), expected);
+}
+
+// `modify -o media=NAME` sets the printer's default media: a job that names no media is
+// printed on it.
+TEST_F(PrintJobs, PlotScriptWithoutMediaIsPlottedOnTheDefaultMedia) {
+    const command_result m = server.sub("modify -d plotter -o media=" + std::string(letter_media));
+    ASSERT_EQ(m.status, 0) << m.out;
+    const std::string script = "unit mm\npen 1\nmove 10 10\ndraw 200 150\n";
+    const fs::path doc = server.dir() / "default-media.kvs";
+    std::ofstream(doc) << script;
+    const std::vector<std::string> no_media = {"ATTR resolution printer-resolution " +
+                                               std::to_string(dpi) + "dpi"};
+    const std::string printed =
+        print(doc, "application/vnd.kvrac-plot-script", "default-media", no_media);
+    expect_same_job(printed, kvrac_plot(server, 1, "script", script, letter_options(dpi)));
 }

@@ -22,9 +22,11 @@ TEST(PrinterRestart, PrintersRecordsAndDefaultsSurvive) {
     const std::string installed = read_all(record);
     ASSERT_EQ(installed.size(), 40u);
 
-    // Defaults IPP has an attribute for (resolution) and ones it has not (fill, margin).
-    const command_result m = server.sub(
-        "modify -d plotter -o printer-resolution=300dpi -o kvrac-fill=solid -o kvrac-margin=5");
+    // Defaults IPP has an attribute for (resolution, media by its PWG name) and ones it
+    // has not (fill, margin).
+    const command_result m =
+        server.sub("modify -d plotter -o printer-resolution=300dpi -o media=na_letter_8.5x11in "
+                   "-o kvrac-fill=solid -o kvrac-margin=5");
     ASSERT_EQ(m.status, 0) << m.out;
     // The record follows the defaults when the server saves its state.
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -35,8 +37,10 @@ TEST(PrinterRestart, PrintersRecordsAndDefaultsSurvive) {
 
     ipp::client ipp(server.uri("plotter"), server.dir());
     const auto before =
-        ipp.attributes("printer-resolution-default,kvrac-fill-default,kvrac-margin-default");
+        ipp.attributes("printer-resolution-default,media-default,kvrac-fill-default,"
+                       "kvrac-margin-default");
     EXPECT_EQ(before.at("printer-resolution-default"), "300dpi");
+    EXPECT_EQ(before.at("media-default"), "na_letter_8.5x11in");
     EXPECT_EQ(before.at("kvrac-margin-default"), "5");
     EXPECT_EQ(before.at("kvrac-fill-default"), "solid");
 
@@ -45,7 +49,7 @@ TEST(PrinterRestart, PrintersRecordsAndDefaultsSurvive) {
     const command_result list = server.sub("printers");
     EXPECT_NE(list.out.find("plotter"), std::string::npos) << list.out;
     EXPECT_EQ(read_all(record), modified) << "the settings record changed across the restart";
-    const auto after =
-        ipp.attributes("printer-resolution-default,kvrac-fill-default,kvrac-margin-default");
+    const auto after = ipp.attributes(
+        "printer-resolution-default,media-default,kvrac-fill-default,kvrac-margin-default");
     EXPECT_EQ(after, before);
 }
