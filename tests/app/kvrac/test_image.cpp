@@ -3,6 +3,7 @@
 // from the PNG, and bad image lines.
 #include <gtest/gtest.h>
 
+#include <cassert>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -53,12 +54,14 @@ void write_png(const fs::path& path, const png_picture& s) {
         png_set_tRNS(png, info, s.palette_alpha.data(), static_cast<int>(s.palette_alpha.size()),
                      nullptr);
     png_write_info(png, info);
-    const int channels = png_get_channels(png, info);
+    // Bytes a pixel takes at depths of 8 and 16 bits (samples of 16 bits big-endian).
+    const int channels = png_get_channels(png, info) * (s.depth == 16 ? 2 : 1);
     std::vector<std::vector<uint8_t>> rows(s.h, std::vector<uint8_t>(s.w * channels + 8, 0));
     std::vector<png_bytep> pointers;
     for (int y = 0; y < s.h; ++y) {
         for (int x = 0; x < s.w; ++x) {
             uint8_t px[8] = {};
+            assert(channels <= 8);
             s.pixel(x, y, px);
             if (s.depth == 1)
                 rows[y][x / 8] |= static_cast<uint8_t>((px[0] & 1) << (7 - x % 8));
@@ -304,6 +307,88 @@ TEST_F(Image, BadImageLinesStopThePlotWithFileAndLine) {
               std::string::npos)
         << r.err;
     EXPECT_FALSE(fs::exists(dir / "a.prn"));
+}
+
+// The job bytes of images of every kind on rotated and unrotated sheets, as the image
+// path wrote them before it decoded each image only once: any later change to how
+// images are read must leave these jobs exactly as they were. The hashes were taken
+// from the jobs of the tree before that change.
+std::string sha256_of(const fs::path& p) {
+    std::string cmd = "sha256sum '" + p.string() + "'";
+    std::FILE* f = ::popen(cmd.c_str(), "r");
+    if (!f) return "";
+    char buf[65] = {};
+    const size_t got = std::fread(buf, 1, 64, f);
+    ::pclose(f);
+    return std::string(buf, got);
+}
+
+TEST_F(Image, JobsOfImagesOfEveryKindKeepTheirBytes) {
+    const auto gradient = [](int x, int y, uint8_t* p) {
+        p[0] = static_cast<uint8_t>(x * 7 + y);
+        p[1] = static_cast<uint8_t>(y * 5 - x);
+        p[2] = static_cast<uint8_t>((x ^ y) * 3);
+    };
+    write_png(dir / "rgb.png", picture(300, 200, PNG_COLOR_TYPE_RGB, 8, false, gradient));
+    write_png(dir / "mono.png",
+              picture(1201, 901, PNG_COLOR_TYPE_GRAY, 1, false, [](int x, int y, uint8_t* p) {
+                  p[0] = ((x / 3 + y / 5) % 4 == 0 || (x * x + y * y) % 97 < 9) ? 0 : 1;
+              }));
+    write_png(dir / "grey.png",
+              picture(157, 93, PNG_COLOR_TYPE_GRAY_ALPHA, 8, true, [](int x, int y, uint8_t* p) {
+                  p[0] = static_cast<uint8_t>(x + 2 * y);
+                  p[1] = static_cast<uint8_t>((x * y) % 3 == 0 ? 0 : 255);
+              }));
+    png_picture indexed =
+        picture(64, 48, PNG_COLOR_TYPE_PALETTE, 4, false,
+                [](int x, int y, uint8_t* p) { p[0] = static_cast<uint8_t>((x / 4 + y / 3) % 5); });
+    indexed.palette = {{0, 0, 0}, {255, 0, 0}, {0, 128, 255}, {200, 200, 200}, {10, 250, 10}};
+    indexed.palette_alpha = {255, 128, 255, 0};
+    write_png(dir / "pal.png", indexed);
+    write_png(dir / "wide.png",
+              picture(40, 30, PNG_COLOR_TYPE_RGB_ALPHA, 16, false, [](int x, int y, uint8_t* p) {
+                  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(x * 31 + y * 17 + i * 61);
+              }));
+    // Larger than one band of columns (16 MiB) on a rotated sheet.
+    write_png(dir / "big.png", picture(3000, 2000, PNG_COLOR_TYPE_RGB, 8, false, gradient));
+    struct job_case {
+        int format; // 1: E-arch, rotated; 23: a custom length of the 914 mm roll, unrotated
+        const char* line;
+        const char* sha256;
+    };
+    const job_case cases[] = {
+        {1, "image 1000 2000 5000 5000 rgb.png",
+         "39c96dc1431c2c608e5bb00463f25b9fba3f7b431940eae5a719e23b62e800c0"},
+        {23, "image 1000 2000 5000 5000 rgb.png",
+         "3d27d6b5b7588f4bc86cc20ad652325c0cd58f74a44bee77fa15780f91ab8c52"},
+        {1, "image 500 700 3502 2953 mono.png color 9",
+         "755373eff16703a2dfa79fa97b4c9eebbd6d9d98176dfcee3e883097a51a5b93"},
+        {23, "image 500 700 3502 2953 mono.png",
+         "c02a274bd929dc377fa3d1accbae32bfaf1760452d904fef249899a58744d2c2"},
+        {1, "image 2000 1000 1200 400 mono.png transparent",
+         "24e5b3ef0f90ca128873c8bff2d2029f0f472747cc3e39bfc4a4b554a324d3c1"},
+        {23, "image 200 300 2200 1500 grey.png transparent",
+         "c493df3f1a2d52f737fe114b7f34f88b7963d27805dda1829f9a63ab9be3e74d"},
+        {1, "image 200 300 2200 1500 grey.png",
+         "94f72fd2a55756965ea400e7421f9c3612e7abf83934280b2e681851facaecdb"},
+        {23, "image 0 0 1500 900 pal.png transparent",
+         "db8e8de5915d43a91453aa50916684879ad6f1e0141d98b29de5a7628bd6747e"},
+        {1, "image 0 0 1500 900 pal.png",
+         "67502e682df2abc9c5b890f41437a19da02daad2f639bfba160b1ad208eb15bc"},
+        {1, "image 100 100 900 700 wide.png transparent",
+         "8436fd223d189d09fd3fd024faca42455d45e57eb71bba00bef1e2177e9ab2a3"},
+        {23, "image 100 100 900 700 wide.png",
+         "a5b8afb2454587a10c44c1f73807b0ae9ecd36c75fcf5ccb963ab79a6d99eab5"},
+        {1, "image 300 300 6300 4300 big.png",
+         "0701819c030dd8d8b8eee6602abddc894503634c49e57310f3da33e224948d55"},
+    };
+    for (const job_case& c : cases) {
+        settings(c.format, 0x0100);
+        fs::remove(dir / "a.prn");
+        auto r = plot(std::string(c.line) + "\n");
+        ASSERT_EQ(r.status, 0) << c.line << ": " << r.err;
+        EXPECT_EQ(sha256_of(dir / "a.prn"), c.sha256) << "format " << c.format << ": " << c.line;
+    }
 }
 
 } // namespace
