@@ -8,6 +8,7 @@
 #include <string_view>
 #include <utility>
 
+#include "images/image_source.h"
 #include "images/png_image.h"
 #include "system/text.h"
 
@@ -169,9 +170,9 @@ int parse_integer(script_reader& r, std::string_view w, long low, long high, lon
     return 0;
 }
 
-// The rest of an image line: X1 Y1 X2 Y2 PATH [transparent] [color N]. PATH may be
-// written in double quotes when it holds blanks. The PNG's header is read now, so a
-// missing or unreadable file stops the script at its line.
+// The rest of an image line: X1 Y1 X2 Y2 PATH [transparent] [color N] [page N]. PATH
+// may be written in double quotes when it holds blanks. The image's header is read
+// now, so a missing or unreadable file stops the script at its line.
 int parse_image(script_reader& r, std::string_view rest, script_image* img) {
     uint16_t* corners[4] = {&img->x1, &img->y1, &img->x2, &img->y2};
     for (uint16_t* c : corners) {
@@ -196,6 +197,7 @@ int parse_image(script_reader& r, std::string_view rest, script_image* img) {
     if (path.empty()) return fail(r, "image needs a PNG file after its corners");
     img->transparent = false;
     img->colour = 7;
+    img->page = 1;
     for (std::string_view w = next_word(rest); !w.empty(); w = next_word(rest)) {
         if (w == "transparent") {
             img->transparent = true;
@@ -203,6 +205,12 @@ int parse_image(script_reader& r, std::string_view rest, script_image* img) {
             std::string_view n = next_word(rest);
             if (n.empty()) return fail(r, "color needs a colour index");
             if (parse_integer(r, n, -32768, 32767, &img->colour)) return 2;
+        } else if (w == "page") {
+            std::string_view n = next_word(rest);
+            if (n.empty()) return fail(r, "page needs a page number");
+            long page = 0;
+            if (parse_integer(r, n, 1, 1000000, &page)) return 2;
+            img->page = static_cast<int32_t>(page);
         } else {
             return fail(r, "unknown image option '" + std::string(w) + "'");
         }
@@ -210,13 +218,14 @@ int parse_image(script_reader& r, std::string_view rest, script_image* img) {
     std::filesystem::path file(path);
     if (file.is_relative() && !r.folder.empty()) file = std::filesystem::path(r.folder) / file;
     img->path = file.string();
-    png_header header;
+    image_open_options options;
+    options.page = img->page;
     std::string why;
-    if (png_probe(img->path, &header, &why) != 0)
-        return fail(r, "cannot read image " + img->path + ": " + why);
-    img->width = header.width;
-    img->height = header.height;
-    img->mono = header.mono != 0;
+    std::unique_ptr<image_source> source = open_image_source(img->path, options, &why);
+    if (!source) return fail(r, "cannot read image " + img->path + ": " + why);
+    img->width = source->info().width;
+    img->height = source->info().height;
+    img->mono = source->info().mono;
     img->line = r.line_number;
     return 0;
 }

@@ -24,13 +24,13 @@ enum class script_op {
     width,     // width W[mm|in]
     polygon,   // polygon PEN X1 Y1 X2 Y2 ...
     cancel,    // cancel
-    image,     // image X1 Y1 X2 Y2 PATH [transparent] [color N]
+    image,     // image X1 Y1 X2 Y2 PATH [transparent] [color N] [page N]
     text,      // text X Y HEIGHT [ANGLE] "TEXT" [left|center|right]
 };
 
 enum class script_unit { plu, mm, in };
 
-// A PNG image placed on the sheet; the file's header was read when the line was.
+// An image placed on the sheet; the file's header was read when the line was.
 struct script_image {
     uint16_t x1, y1, x2, y2; // corners on the sheet, plotter units
     std::string path;        // the PNG file, relative paths taken from the script's folder
@@ -39,6 +39,7 @@ struct script_image {
     bool transparent;        // white (the key colour) does not paint
     long colour;             // one-bit image: colour index, 7 (black) unless given
     long line;               // the script line, for messages
+    int32_t page = 1;        // page (PDF) or image (TIFF) of the file, from 1
 };
 
 struct script_command {

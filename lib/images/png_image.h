@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "images/image_source.h"
+
 // What the header of a PNG file says.
 struct png_header {
     int32_t width;      // pixels per row, >= 1
@@ -22,16 +24,8 @@ struct png_header {
     uint8_t interlaced; // 1: Adam7 passes; 0: rows top to bottom
 };
 
-// One row as a reader delivers it: count pixels of image row y, in columns x0,
-// x0 + dx, x0 + 2 dx, ...
-struct png_row {
-    int32_t y;             // image row, 0 = top
-    int32_t x0;            // column of the first pixel
-    int32_t dx;            // column step between pixels (1 unless interlaced)
-    int32_t count;         // pixels in the row, >= 1
-    const uint8_t* pixels; // mono: bits, first pixel in bit 7, 1 = black;
-                           // colour: 3 bytes a pixel, red, green, blue
-};
+// One row as a reader delivers it (see image_source.h).
+using png_row = image_row;
 
 // A PNG file being decoded. Fields are the reader's own; use the functions below.
 struct png_reader {

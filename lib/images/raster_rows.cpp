@@ -13,11 +13,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <unistd.h>
 #include <vector>
 
 #include "host/wire.h"
-#include "images/png_image.h"
+#include "images/image_source.h"
 #include "platform/host_address.h"
 #include "raster/raster_image.h"
 
@@ -31,20 +32,20 @@ constexpr int64_t stream_rows = 64;
 
 // One announced image.
 struct image_slot {
-    int32_t id;                         // host value at +12 of message 52; 0 = slot free
-    script_image image;                 // as the script gave it
-    int32_t bx0, bx1, by0, by1;         // cached pixels: columns bx0..bx1-1 of rows by0..by1-1
-    size_t band_stride;                 // bytes per cached row
-    std::vector<uint8_t> band;          // mono: bits, 1 = black; colour: red, green, blue
-    png_reader reader;                  // the file being read, kept open between bands
-    int32_t reader_next_y;              // next row the open reader delivers (not interlaced)
-    std::vector<uint8_t> line;          // the answer's pixel bytes
-    host_addr line_addr;                // host address of line's bytes; 0 = not registered
-    uint8_t result[raster_result_size]; // the answer's result record
-    bool failed;                        // the file could not be decoded: every answer is an error
-    int64_t lines_done;                 // requests answered
-    int32_t last_line, lines_all;       // progress: last line asked and the estimated total
-    int32_t percent_shown;              // progress percentage on the terminal; -1 = none shown
+    int32_t id;                           // host value at +12 of message 52; 0 = slot free
+    script_image image;                   // as the script gave it
+    int32_t bx0, bx1, by0, by1;           // cached pixels: columns bx0..bx1-1 of rows by0..by1-1
+    size_t band_stride;                   // bytes per cached row
+    std::vector<uint8_t> band;            // mono: bits, 1 = black; colour: red, green, blue
+    std::unique_ptr<image_source> source; // the file being read, kept open between bands
+    int32_t reader_next_y;                // next row the open reader delivers (not interlaced)
+    std::vector<uint8_t> line;            // the answer's pixel bytes
+    host_addr line_addr;                  // host address of line's bytes; 0 = not registered
+    uint8_t result[raster_result_size];   // the answer's result record
+    bool failed;                          // the file could not be decoded: every answer is an error
+    int64_t lines_done;                   // requests answered
+    int32_t last_line, lines_all;         // progress: last line asked and the estimated total
+    int32_t percent_shown;                // progress percentage on the terminal; -1 = none shown
 };
 
 struct raster_rows_state {
@@ -59,7 +60,7 @@ struct raster_rows_state {
 raster_rows_state rows_state = {{}, 1, raster_band_budget, {}, 0, {}};
 
 void release_slot(image_slot& s) {
-    png_reader_close(s.reader);
+    s.source.reset();
     if (s.line_addr) host_addr_forget(s.line_addr);
     s.line_addr = 0;
     std::vector<uint8_t>().swap(s.band);
@@ -103,7 +104,7 @@ bool bit_at(const uint8_t* bits, int64_t i) {
 }
 
 // Puts the pixels of a decoded row that fall in columns bx0..bx1-1 into band row y.
-void place_row(image_slot& s, const png_row& row) {
+void place_row(image_slot& s, const image_row& row) {
     uint8_t* dst = s.band.data() + static_cast<size_t>(row.y - s.by0) * s.band_stride;
     const bool mono = s.image.mono;
     if (row.dx == 1) {
@@ -138,38 +139,49 @@ void place_row(image_slot& s, const png_row& row) {
     }
 }
 
+// Marks the slot failed, every later answer an error, and keeps the first failure of
+// the plot with its script line. Returns -1.
+int fail_source(image_slot& s, const std::string& why) {
+    s.failed = true;
+    if (rows_state.failed_line == 0) {
+        rows_state.failed_line = s.image.line;
+        rows_state.failure = "image " + s.image.path + " cannot be decoded: " + why;
+    }
+    s.source.reset();
+    return -1;
+}
+
 // Caches columns x0..x1-1 of rows y0..y1-1. An open reader that has not passed y0
 // goes on from where it is; otherwise the file is read again from its start. Returns
 // 0, or -1 when the file cannot be decoded (the slot then fails).
 int fill_band(image_slot& s, int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
-    const bool reopen = !s.reader.png || s.reader.header.interlaced || s.reader_next_y > y0;
+    const bool reopen = !s.source || s.source->info().interlaced || s.reader_next_y > y0;
     s.bx0 = x0, s.bx1 = x1, s.by0 = y0, s.by1 = y1;
     s.band_stride =
         s.image.mono ? static_cast<size_t>(x1 - x0 + 7) / 8 : static_cast<size_t>(x1 - x0) * 3;
     s.band.assign(s.band_stride * static_cast<size_t>(y1 - y0), 0);
     if (reopen) {
-        if (png_reader_open(s.reader, s.image.path) < 0) return -1;
+        if (s.source) {
+            if (s.source->rewind() < 0) return fail_source(s, s.source->error());
+        } else {
+            std::string why;
+            image_open_options options;
+            options.page = s.image.page;
+            s.source = open_image_source(s.image.path, options, &why);
+            if (!s.source) return fail_source(s, why);
+        }
         s.reader_next_y = 0;
     }
-    png_row row;
-    while (s.reader.header.interlaced || s.reader_next_y < y1) {
-        int got = png_reader_next(s.reader, &row);
-        if (got < 0) return -1;
+    image_row row;
+    const bool interlaced = s.source->info().interlaced;
+    while (interlaced || s.reader_next_y < y1) {
+        int got = s.source->next(&row);
+        if (got < 0) return fail_source(s, s.source->error());
         if (got == 0) break;
         s.reader_next_y = row.y + 1;
         if (row.y >= y0 && row.y < y1) place_row(s, row);
     }
-    if (s.reader.header.interlaced) png_reader_close(s.reader);
     return 0;
-}
-
-void fail_slot(image_slot& s) {
-    s.failed = true;
-    if (rows_state.failed_line == 0) {
-        rows_state.failed_line = s.image.line;
-        rows_state.failure = "image " + s.image.path + " cannot be decoded: " + s.reader.error;
-    }
-    png_reader_close(s.reader);
 }
 
 // Makes sure pixel (x, y) is cached: rotated paper caches bands of whole columns,
@@ -189,7 +201,7 @@ int cache_pixel(image_slot& s, int32_t x, int32_t y, bool rotated) {
     // the budget allows.
     const int64_t row_bytes = s.image.mono ? (w + 7) / 8 : w * 3;
     int64_t k = std::max<int64_t>(1, budget / row_bytes);
-    if (!s.reader.header.interlaced) k = std::min<int64_t>(k, stream_rows);
+    if (!s.source || !s.source->info().interlaced) k = std::min<int64_t>(k, stream_rows);
     k = std::min<int64_t>(k, h - y);
     return fill_band(s, 0, static_cast<int32_t>(w), y, static_cast<int32_t>(y + k));
 }
@@ -248,7 +260,6 @@ const uint8_t* KVRAC_CDECL get_rows(uint8_t* q) {
             : scale_index(le_i32(q, raster_request_start_y) - img.y1, h, int64_t{img.y2} - img.y1);
     // Cache the whole source line: a column of a rotated sheet, else a row.
     if (cache_pixel(*s, rotated ? fixed : 0, rotated ? 0 : fixed, rotated) < 0) {
-        fail_slot(*s);
         answer_error(s, s->result);
         return s->result;
     }
@@ -315,7 +326,6 @@ int32_t raster_rows_announce(const script_image& img, uint8_t* rec) {
     s->image = img;
     s->bx0 = s->bx1 = s->by0 = s->by1 = 0;
     s->reader_next_y = 0;
-    s->reader.header = png_header{}; // interlacing is known once the file is opened
     s->failed = false;
     s->lines_done = 0;
     s->last_line = s->lines_all = 0;
