@@ -9,6 +9,9 @@ packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev libpng-dev lib
 # The printer application's tests: libjpeg for JPEG documents and a CUPS scheduler with
 # its client programs (lpadmin, lp) as a client.
 packages+=(libjpeg62-turbo-dev cups)
+# The printer's settings page is tested in a real browser: headless chromium driven by
+# selenium.
+packages+=(chromium chromium-driver python3-selenium)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -15,6 +15,7 @@
 //   discovery.cpp    device listing and the add-printer page without a DNS-SD daemon
 //   job_messages.cpp clear reasons for the jobs PAPPL aborts itself
 //   image_filter.cpp PNG documents read before PAPPL lays them out
+//   settings_page.cpp the printer's settings page: the driver's own settings in a browser
 //   (job.cpp also plots DXF and HP-GL/2 documents through the drawing pipeline)
 #pragma once
 
@@ -48,6 +49,15 @@ bool driver_setup(pappl_system_t* system, const char* driver_name, const char* d
 
 // The path of a printer's 40-byte settings record (state_dir/printer-ID.settings).
 std::string printer_store(pappl_printer_t* printer);
+
+// system.cpp: sets the printer's IPP defaults (media, type, resolution and the vendor
+// defaults) from its settings record, and notes them as in step with the record. Does
+// nothing when the record cannot be read.
+void printer_defaults_from_record(pappl_printer_t* printer);
+
+// settings_page.cpp: adds the printer's settings page (PATH/plotter-settings) and its
+// link on the printer's pages.
+void add_settings_page(pappl_printer_t* printer);
 
 // drivers.cpp: the dialog options that a page of width x length (hundredths of mm)
 // and the job's attributes and the printer's defaults ask for (format and length,

@@ -141,7 +141,8 @@ bool save_state(pappl_system_t* system, void*) {
 }
 
 // A new printer: its settings record is made with the driver's installation defaults
-// (unless one is kept from before), and the printer's defaults are read from it.
+// (unless one is kept from before), the printer's defaults are read from it, and its
+// settings page is added.
 void printer_created(pappl_printer_t* printer, void*) {
     const std::string store = printer_store(printer);
     std::string why;
@@ -150,8 +151,15 @@ void printer_created(pappl_printer_t* printer, void*) {
     if (run_child({"configure", store}, err, nullptr, &why) != 0)
         papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "Settings record not made: %s", why.c_str());
     std::remove(err.c_str());
+    printer_defaults_from_record(printer);
+    add_settings_page(printer);
+}
+
+} // namespace
+
+void printer_defaults_from_record(pappl_printer_t* printer) {
     uint8_t bytes[settings_size];
-    if (store_load(store, bytes, settings_size) != 0) return;
+    if (store_load(printer_store(printer), bytes, settings_size) != 0) return;
     const settings_record s = settings_from_bytes(bytes);
 
     pappl_pr_driver_data_t data;
@@ -202,6 +210,8 @@ void printer_created(pappl_printer_t* printer, void*) {
     for (const std::string& a : printer_default_options(printer)) key += a + '\n';
     server.synced[papplPrinterGetID(printer)] = key;
 }
+
+namespace {
 
 // True when something already accepts connections on host:port. PAPPL's listeners
 // share a port with another server without complaint, which would split the clients

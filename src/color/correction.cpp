@@ -38,6 +38,10 @@ void reset_correction() {
     std::memcpy(correction.table, default_correction.table, sizeof correction.table);
 }
 
+void default_correction_points(uint8_t out[5]) {
+    for (int k = 0; k < 5; ++k) out[k] = default_correction.table[correction_inputs[k]];
+}
+
 int correction_at(int input) {
     return correction.table[input & 0xFF];
 }

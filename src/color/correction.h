@@ -21,6 +21,10 @@ constexpr int correction_inputs[5] = {0, 64, 128, 192, 255};
 // Copies the default correction table into the table.
 void reset_correction();
 
+// The default control values: the default curve at the five inputs, as the defaults
+// path stores them. Reads no state (a host may call it to show the defaults).
+void default_correction_points(uint8_t out[5]);
+
 // The table's entry for an input 0..255 (the input's low 8 bits are used).
 int correction_at(int input);
 
