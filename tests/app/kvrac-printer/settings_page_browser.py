@@ -301,6 +301,59 @@ def run(server, artefacts):
     finally:
         fr.quit()
 
+    # With an administrator password set on the Security page, the settings page asks
+    # for it: a browser without the password sees the login form and its post changes
+    # nothing; after logging in, a change is saved.
+    admin = browser("en")
+    try:
+        admin.get(server.url("/security"))
+        for name in ("new_password", "new_password2"):
+            admin.find_element(By.NAME, name).send_keys("Plotter2026")
+        admin.find_element(By.CSS_SELECTOR, "form input[type=submit]").click()
+        time.sleep(0.5)
+    finally:
+        admin.quit()
+    guest = browser("en")
+    try:
+        guest.get(page)
+        check(guest.find_elements(By.NAME, "password") and
+              not guest.find_elements(By.ID, "kvrac-settings"),
+              "without the password the settings page shows the login form only")
+        guest.save_screenshot(os.path.join(artefacts, "settings-page-login.png"))
+        protected = server.record()
+        # A post carrying the login form's own session field but no password.
+        session = guest.find_element(By.NAME, "session").get_attribute("value")
+        body = urllib.parse.urlencode({"session": session, "margin": "5"}).encode()
+        urllib.request.urlopen(urllib.request.Request(page, data=body), timeout=30).read()
+        check(server.record() == protected, "a post without the password changed nothing")
+        guest.find_element(By.NAME, "password").send_keys("Plotter2026")
+        guest.find_element(By.CSS_SELECTOR, "form input[type=submit]").click()
+        until = time.time() + 30
+        while time.time() < until and not guest.find_elements(By.ID, "kvrac-save"):
+            time.sleep(0.1)
+        set_text(guest, "margin", "5")
+        save(guest)
+        check(status_text(guest) == "Saved.", "after logging in a change is saved")
+        check(record_fields(server.record())["margin"] == 5, "the record holds a 5 mm margin")
+        # A roll format takes the length typed with it (the format alone would reset it).
+        Select(guest.find_element(By.ID, "format")).select_by_value("33")
+        set_text(guest, "length", "2000")
+        save(guest)
+        check(status_text(guest) == "Saved.", "a roll format with its length is saved")
+        rec = record_fields(server.record())
+        check((rec["format"], rec["length"]) == (33, 2000),
+              "the record holds format row 33 at 2000 mm (%d, %d)" % (rec["format"],
+                                                                     rec["length"]))
+        media = server.ipp_default("plotter", "media-default") or ""
+        check(media.startswith("custom_roll_") and media.endswith("x2000mm"),
+              "the printer's IPP media default is that roll, in step (%s)" % media)
+        unchanged = server.record()
+        save(guest)
+        check(status_text(guest) == "Nothing changed.", "saving the page as shown changes nothing")
+        check(server.record() == unchanged, "and leaves the record as it was")
+    finally:
+        guest.quit()
+
 
 def main():
     if len(sys.argv) != 3:
