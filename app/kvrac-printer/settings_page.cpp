@@ -89,7 +89,25 @@ constexpr const char french_strings[] =
     "\"The settings record cannot be read\" = \"L'enregistrement de réglages est "
     "illisible\";\n"
     "\"Another change is being saved; try again.\" = \"Une autre modification est en cours "
-    "d'enregistrement ; réessayez.\";\n";
+    "d'enregistrement ; réessayez.\";\n"
+    // Why the dialog could not do what a field asks (the host's reasons).
+    "\"this model does not offer red-pen printing\" = \"ce modèle ne propose pas "
+    "l'impression à la plume rouge\";\n"
+    "\"this model does not offer media types\" = \"ce modèle ne propose pas de types de "
+    "support\";\n"
+    "\"this model does not offer manual feed\" = \"ce modèle ne propose pas "
+    "l'alimentation manuelle\";\n"
+    "\"the length applies only to a custom-length format (Format perso.)\" = \"la longueur "
+    "ne s'applique qu'à un format de longueur personnalisée (Format perso.)\";\n"
+    "\"600 dpi is not available here\" = \"600 dpi n'est pas disponible ici\";\n"
+    "\"the finisher margins and the bin apply only with a programme, not with Plieuse "
+    "manuelle\" = \"les marges de finition et le bac ne s'appliquent qu'avec un programme, "
+    "pas avec Plieuse manuelle\";\n"
+    "\"the dialog refused the step: the curve cannot go further that way\" = \"le dialogue "
+    "a refusé le pas : la courbe ne peut pas aller plus loin dans ce sens\";\n"
+    "\"the list has no such row here\" = \"la liste n'a pas cette ligne ici\";\n"
+    "\"the dialog does not offer this here\" = \"le dialogue ne le propose pas ici\";\n"
+    "\"the dialog did not allow it\" = \"le dialogue ne l'a pas permis\";\n";
 
 // Saves of the page run one at a time: two children writing one record would lose one
 // of the changes.
@@ -225,22 +243,26 @@ std::vector<std::string> changed_options(const record_values& now, int num_form,
 }
 
 // The child's reason in the page's words: "kvrac: --margin 50: TITLE: TEXT" becomes
-// "Margin (mm, all sides) (50): TITLE: TEXT"; "kvrac: --margin takes ..." keeps the
-// option's meaning under the field's label.
+// "Margin (mm, all sides) (50): TITLE: TEXT" (the driver's warnings are French in both
+// languages); a step's "(step 2 of 3)" is left out, and the host's own reasons (why an
+// action was not possible) are translated where the page's strings have them.
+// "kvrac: --margin takes ..." keeps its words under the field's label.
 std::string reason_for_page(pappl_loc_t* loc, std::string why) {
     if (why.rfind("kvrac: ", 0) == 0) why.erase(0, 7);
     for (const auto& o : option_labels) {
         const size_t n = std::strlen(o.option);
         if (why.compare(0, n, o.option) != 0) continue;
         if (why.size() > n && why[n] != ' ' && why[n] != ':') continue;
-        std::string rest = why.substr(n);
-        std::string label = papplLocGetString(loc, o.label);
-        if (rest.size() > 1 && rest[0] == ' ') { // " VALUE: ..." or " takes ..."
-            const size_t colon = rest.find(": ");
-            if (rest.compare(1, 6, "takes ") != 0 && colon != std::string::npos)
-                return label + " (" + rest.substr(1, colon - 1) + ")" + rest.substr(colon);
-        }
-        return label + rest;
+        const std::string rest = why.substr(n);
+        const std::string label = papplLocGetString(loc, o.label);
+        const size_t colon = rest.find(": ");
+        if (colon == std::string::npos || rest.compare(0, 7, " takes ") == 0) return label + rest;
+        std::string value = rest.substr(0, colon);
+        if (const size_t step = value.find(" (step "); step != std::string::npos) value.erase(step);
+        if (!value.empty() && value[0] == ' ') value.erase(0, 1);
+        const std::string message = rest.substr(colon + 2);
+        return label + (value.empty() ? "" : " (" + value + ")") + ": " +
+               papplLocGetString(loc, message.c_str());
     }
     return why;
 }

@@ -31,7 +31,8 @@ try:
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
-    from selenium.webdriver.support.ui import Select
+    from selenium.webdriver.support import expected_conditions
+    from selenium.webdriver.support.ui import Select, WebDriverWait
 except ImportError:
     print("SKIP: python3-selenium is not installed")
     sys.exit(SKIP)
@@ -182,17 +183,36 @@ def set_text(driver, field_id, value):
 
 
 def save(driver):
+    """Clicks Save and waits for the answer: a new page with the outcome above the form."""
+    old_page = driver.find_element(By.TAG_NAME, "html")
     driver.find_element(By.ID, "kvrac-save").click()
-    # The answer is a new page with the outcome above the form.
-    until = time.time() + 60
-    while time.time() < until and not status_text(driver):
-        time.sleep(0.1)
+    WebDriverWait(driver, 60).until(expected_conditions.staleness_of(old_page))
+    WebDriverWait(driver, 60).until(
+        expected_conditions.presence_of_element_located((By.ID, "kvrac-status")))
 
 
 def handle_tops(driver):
     """The y of each curve handle's top edge in the inline SVG (output 255 at the top)."""
     return [round(float(h.get_attribute("y")))
             for h in driver.find_elements(By.CSS_SELECTOR, "#kvrac-curve rect.kvrac-handle")]
+
+
+def bezier(points, i):
+    """The quartic Bezier of five control values at t = i / 255 (Bernstein form)."""
+    t = i / 255.0
+    u = 1.0 - t
+    weights = (u ** 4, 4 * t * u ** 3, 6 * t * t * u * u, 4 * t ** 3 * u, t ** 4)
+    return sum(w * p for w, p in zip(weights, points))
+
+
+def drawn_curve_is(driver, points):
+    """True when the page's blue curve is the Bezier of the points, within a unit (the
+    page truncates to the table's bytes)."""
+    line = driver.find_element(By.CSS_SELECTOR, "#kvrac-curve polyline.kvrac-curve")
+    drawn = [tuple(int(c) for c in xy.split(",")) for xy in line.get_attribute("points").split()]
+    if [x for x, _ in drawn] != list(range(256)):
+        return False
+    return all(abs((255 - y) - bezier(points, x)) <= 1.0 for x, y in drawn)
 
 
 def run(server, artefacts):
@@ -236,6 +256,7 @@ def run(server, artefacts):
               "(%s -> %s)" % (before.hex(), after.hex()))
         check(handle_tops(en) == [255 - v - 3 for v in curve],
               "the drawn handles follow the saved curve")
+        check(drawn_curve_is(en, curve), "the drawn curve is the Bezier of the saved values")
         fill_word = "solid" if halftone_before else "halftone"
         check(server.ipp_default("plotter", "kvrac-fill-default") == fill_word,
               "the printer's IPP default kvrac-fill-default is %s, in step" % fill_word)
@@ -287,6 +308,14 @@ def run(server, artefacts):
         check(server.record() == saved, "the refused change left the record byte for byte")
         check(fr.find_element(By.ID, "margin").get_attribute("value") ==
               str(record_fields(saved)["margin"]), "the page shows the stored margin again")
+        # A Teinte step up with the curve already at 255 on the right: the dialog
+        # refuses the step, the page says so in French, nothing is saved.
+        set_text(fr, "tint", "1")
+        save(fr)
+        text = status_text(fr)
+        check(text == "Non enregistré: Teinte (1): le dialogue a refusé le pas : la courbe "
+              "ne peut pas aller plus loin dans ce sens", "a refused step is explained (%r)" % text)
+        check(server.record() == saved, "the refused step left the record byte for byte")
         # The finisher margins and the bin follow the programme, as in the dialog.
         Select(fr.find_element(By.ID, "program")).select_by_value("3")
         Select(fr.find_element(By.ID, "resolution")).select_by_value("400")
@@ -347,6 +376,16 @@ def run(server, artefacts):
         media = server.ipp_default("plotter", "media-default") or ""
         check(media.startswith("custom_roll_") and media.endswith("x2000mm"),
               "the printer's IPP media default is that roll, in step (%s)" % media)
+        # The reset goes through the driver's own defaults path; the record then holds
+        # the defaults the page shows beside the values.
+        shown_defaults = [int(c.text) for c in
+                          guest.find_elements(By.CSS_SELECTOR, "td.kvrac-default")]
+        guest.find_element(By.ID, "curve_defaults").click()
+        save(guest)
+        check(status_text(guest) == "Saved.", "the curve is reset to its defaults")
+        check(list(record_fields(server.record())["curve"]) == shown_defaults,
+              "the record's curve is the defaults the page showed (%s)" % shown_defaults)
+        check(drawn_curve_is(guest, shown_defaults), "the drawn curve is the default curve")
         unchanged = server.record()
         save(guest)
         check(status_text(guest) == "Nothing changed.", "saving the page as shown changes nothing")
