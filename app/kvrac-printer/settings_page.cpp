@@ -69,6 +69,7 @@ constexpr const char french_strings[] =
     "\"Output at input\" = \"Sortie pour l'entrée\";\n"
     "\"Curve\" = \"Courbe\";\n"
     "\"Default curve\" = \"Courbe par défaut\";\n"
+    "\"Handles: the five values\" = \"Poignées : les cinq valeurs\";\n"
     "\"Defaults\" = \"Valeurs par défaut\";\n"
     "\"Reset the curve to its defaults\" = \"Remettre la courbe à ses valeurs par "
     "défaut\";\n"
@@ -88,8 +89,6 @@ constexpr const char french_strings[] =
     "réglages\";\n"
     "\"The settings record cannot be read\" = \"L'enregistrement de réglages est "
     "illisible\";\n"
-    "\"Another change is being saved; try again.\" = \"Une autre modification est en cours "
-    "d'enregistrement ; réessayez.\";\n"
     // Why the dialog could not do what a field asks (the host's reasons).
     "\"this model does not offer red-pen printing\" = \"ce modèle ne propose pas "
     "l'impression à la plume rouge\";\n"
@@ -380,7 +379,8 @@ void put_page(pappl_client_t* client, pappl_printer_t* printer, pappl_loc_t* loc
     w.puts("<style>#kvrac-settings th{text-align:right;padding-right:.5em;vertical-align:top}"
            "#kvrac-settings h2{margin-top:1em}.kvrac-note{color:#666}"
            ".kvrac-curve-box{display:flex;flex-wrap:wrap;gap:1.5em;align-items:flex-start}"
-           ".banner.kvrac-refused{background:#fdd;color:#600}</style>\n");
+           ".banner.kvrac-refused{background:#fdd;color:#600}#kvrac-save{margin-bottom:3em}</"
+           "style>\n");
     if (!status.empty()) {
         papplClientHTMLPrintf(client, "<div class=\"banner%s\" id=\"kvrac-status\" role=\"%s\">",
                               refused ? " kvrac-refused" : "", refused ? "alert" : "status");
@@ -501,7 +501,15 @@ void put_page(pappl_client_t* client, pappl_printer_t* printer, pappl_loc_t* loc
     w.puts("</h2>\n<div class=\"kvrac-curve-box\">\n");
     uint8_t defaults[5];
     default_correction_points(defaults);
+    w.puts("<div style=\"max-width:280px\">");
     put_curve_svg(w, s->correction_points, defaults);
+    w.puts("<p class=\"kvrac-note\"><span style=\"color:#0040c0\">&#9473;</span> ");
+    w.text(w.tr("Curve"));
+    w.puts(" &middot; <span style=\"color:#999\">&#9476;</span> ");
+    w.text(w.tr("Default curve"));
+    w.puts(" &middot; <span style=\"color:#d00000\">&#9632;</span> ");
+    w.text(w.tr("Handles: the five values"));
+    w.puts("</p></div>\n");
     w.puts("<table class=\"form\"><thead><tr><th>");
     w.text(w.tr("Output at input"));
     w.puts("</th><th>");
@@ -579,14 +587,10 @@ bool settings_page(pappl_client_t* client, void* data) {
     if (!printer) return false; // deleted: PAPPL answers 404
     if (!papplClientHTMLAuthorize(client)) return true;
 
-    cups_option_t* form = nullptr;
-    int num_form = 0;
+    // The posted form, or the query string of a GET.
     const bool post = papplClientGetMethod(client) == HTTP_STATE_POST;
-    if (post) {
-        num_form = papplClientGetForm(client, &form);
-    } else if (const char* query = papplClientGetOptions(client)) {
-        num_form = cupsParseOptions(query, 0, &form);
-    }
+    cups_option_t* form = nullptr;
+    const int num_form = papplClientGetForm(client, &form);
     std::string lang;
     pappl_loc_t* loc = page_language(client, cupsGetOption("lang", num_form, form), &lang);
     auto tr = [loc](const char* key) { return std::string(papplLocGetString(loc, key)); };
@@ -599,11 +603,8 @@ bool settings_page(pappl_client_t* client, void* data) {
         status = tr("Invalid form submission.");
         refused = true;
     } else if (post) {
-        std::unique_lock<std::mutex> hold(save_lock, std::try_to_lock);
-        if (!hold.owns_lock()) {
-            status = tr("Another change is being saved; try again.");
-            refused = true;
-        } else if (!read_record(printer, &s)) {
+        std::lock_guard<std::mutex> hold(save_lock);
+        if (!read_record(printer, &s)) {
             status = tr("The settings record cannot be read");
             refused = true;
         } else {

@@ -182,10 +182,17 @@ def set_text(driver, field_id, value):
     box.send_keys(value)
 
 
+def press(driver, element):
+    """Clicks a control scrolled to the middle of the window, as a person would: at
+    the bottom of the window PAPPL's fixed footer covers it."""
+    driver.execute_script("arguments[0].scrollIntoView({block: 'center'});", element)
+    element.click()
+
+
 def save(driver):
     """Clicks Save and waits for the answer: a new page with the outcome above the form."""
     old_page = driver.find_element(By.TAG_NAME, "html")
-    driver.find_element(By.ID, "kvrac-save").click()
+    press(driver, driver.find_element(By.ID, "kvrac-save"))
     WebDriverWait(driver, 60).until(expected_conditions.staleness_of(old_page))
     WebDriverWait(driver, 60).until(
         expected_conditions.presence_of_element_located((By.ID, "kvrac-status")))
@@ -239,7 +246,7 @@ def run(server, artefacts):
 
         # Fill turned over, a new curve: saved as exactly those bytes.
         halftone_before = bool(was["plot_flags"] & HALFTONE)
-        en.find_element(By.ID, "fill_solid" if halftone_before else "fill_halftone").click()
+        press(en, en.find_element(By.ID, "fill_solid" if halftone_before else "fill_halftone"))
         curve = [0, 100, 170, 220, 255]
         for k, v in enumerate(curve):
             set_text(en, "p%d" % k, str(v))
@@ -298,7 +305,7 @@ def run(server, artefacts):
         check("Réglages du traceur" in fr.title, "the page is in French (%s)" % fr.title)
         fr.save_screenshot(os.path.join(artefacts, "settings-page-fr.png"))
         set_text(fr, "margin", "50")
-        fr.find_element(By.ID, "fill_solid").click()
+        press(fr, fr.find_element(By.ID, "fill_solid"))
         save(fr)
         fr.save_screenshot(os.path.join(artefacts, "settings-page-fr-refused.png"))
         text = status_text(fr)
@@ -338,7 +345,7 @@ def run(server, artefacts):
         admin.get(server.url("/security"))
         for name in ("new_password", "new_password2"):
             admin.find_element(By.NAME, name).send_keys("Plotter2026")
-        admin.find_element(By.CSS_SELECTOR, "form input[type=submit]").click()
+        press(admin, admin.find_element(By.CSS_SELECTOR, "form input[type=submit]"))
         time.sleep(0.5)
     finally:
         admin.quit()
@@ -356,7 +363,7 @@ def run(server, artefacts):
         urllib.request.urlopen(urllib.request.Request(page, data=body), timeout=30).read()
         check(server.record() == protected, "a post without the password changed nothing")
         guest.find_element(By.NAME, "password").send_keys("Plotter2026")
-        guest.find_element(By.CSS_SELECTOR, "form input[type=submit]").click()
+        press(guest, guest.find_element(By.CSS_SELECTOR, "form input[type=submit]"))
         until = time.time() + 30
         while time.time() < until and not guest.find_elements(By.ID, "kvrac-save"):
             time.sleep(0.1)
@@ -380,7 +387,7 @@ def run(server, artefacts):
         # the defaults the page shows beside the values.
         shown_defaults = [int(c.text) for c in
                           guest.find_elements(By.CSS_SELECTOR, "td.kvrac-default")]
-        guest.find_element(By.ID, "curve_defaults").click()
+        press(guest, guest.find_element(By.ID, "curve_defaults"))
         save(guest)
         check(status_text(guest) == "Saved.", "the curve is reset to its defaults")
         check(list(record_fields(server.record())["curve"]) == shown_defaults,
