@@ -60,6 +60,17 @@ TEST(Correction, ResetPointsTakesTheDefaultValues) {
     EXPECT_EQ(correction_at(170), 208);
 }
 
+TEST(Correction, DefaultPointsAreWhatTheResetStoresAndLeaveTheStateAlone) {
+    build(10, 20, 30, 40, 50);
+    uint8_t shown[5];
+    default_correction_points(shown);
+    // A host reads the defaults without touching the working curve.
+    EXPECT_EQ(correction.points[2], 30);
+    EXPECT_EQ(correction_at(255), 50);
+    reset_correction_points();
+    for (int k = 0; k < 5; ++k) EXPECT_EQ(shown[k], correction.points[k]) << k;
+}
+
 TEST(Correction, EntriesAndOutOfRangeControlValues) {
     set_correction_at(3, 0x1FF);
     EXPECT_EQ(correction_at(3), 0xFF);
