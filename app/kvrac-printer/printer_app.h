@@ -21,6 +21,7 @@
 
 #include <pappl/pappl.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,11 @@ bool driver_setup(pappl_system_t* system, const char* driver_name, const char* d
 
 // The path of a printer's 40-byte settings record (state_dir/printer-ID.settings).
 std::string printer_store(pappl_printer_t* printer);
+
+// system.cpp: held while a driver process may write a printer's settings record, so
+// that two writers (the settings page, the defaults kept in step with the record) never
+// lose each other's change. Never held while taking a PAPPL lock.
+extern std::mutex record_lock;
 
 // system.cpp: sets the printer's IPP defaults (media, type, resolution and the vendor
 // defaults) from its settings record, and notes them as in step with the record. Does

@@ -108,10 +108,6 @@ constexpr const char french_strings[] =
     "\"the dialog does not offer this here\" = \"le dialogue ne le propose pas ici\";\n"
     "\"the dialog did not allow it\" = \"le dialogue ne l'a pas permis\";\n";
 
-// Saves of the page run one at a time: two children writing one record would lose one
-// of the changes.
-std::mutex save_lock;
-
 // The option words of the record's values.
 struct record_values {
     std::string fill, red_pen, red_pen_number, program, finisher_margins, bin, manual_feed, margin,
@@ -548,7 +544,7 @@ void put_page(pappl_client_t* client, pappl_printer_t* printer, pappl_loc_t* loc
 }
 
 // Reads the printer's record; makes it with the driver's defaults first when the
-// printer has none yet. Returns true with *s set.
+// printer has none yet. Returns true with *s set. The caller holds record_lock.
 bool read_record(pappl_printer_t* printer, settings_record* s) {
     const std::string store = printer_store(printer);
     uint8_t bytes[settings_size];
@@ -603,40 +599,51 @@ bool settings_page(pappl_client_t* client, void* data) {
         status = tr("Invalid form submission.");
         refused = true;
     } else if (post) {
-        std::lock_guard<std::mutex> hold(save_lock);
-        if (!read_record(printer, &s)) {
-            status = tr("The settings record cannot be read");
-            refused = true;
-        } else {
-            const std::vector<std::string> options = changed_options(values_of(s), num_form, form);
-            if (options.empty()) {
-                status = tr("Nothing changed.");
-            } else {
+        // The record is read and written under record_lock; the IPP defaults are read
+        // back from it after the lock is released (that takes PAPPL's locks).
+        std::vector<std::string> options;
+        std::string why;
+        int rc = 0;
+        bool readable;
+        {
+            std::lock_guard<std::mutex> writing(record_lock);
+            readable = read_record(printer, &s);
+            if (readable) options = changed_options(values_of(s), num_form, form);
+            if (!options.empty()) {
                 std::vector<std::string> args = {"configure", printer_store(printer)};
                 args.insert(args.end(), options.begin(), options.end());
-                std::string why;
                 const std::string err =
                     app.spool_dir + "/kvrac-settings-" + std::to_string(id) + ".err";
-                const int rc = run_child(args, err, nullptr, &why);
+                rc = run_child(args, err, nullptr, &why);
                 std::remove(err.c_str());
-                if (rc == 0) {
-                    status = tr("Saved.");
-                    printer_defaults_from_record(printer);
-                } else {
-                    status =
-                        (rc == 2 ? tr("Not saved") : tr("The driver could not save the settings")) +
-                        ": " + reason_for_page(loc, why);
-                    refused = true;
-                }
-                std::string line;
-                for (const std::string& o : options) line += " " + o;
-                papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Settings page:%s: %s", line.c_str(),
-                                status.c_str());
             }
+        }
+        if (!readable) {
+            status = tr("The settings record cannot be read");
+            refused = true;
+        } else if (options.empty()) {
+            status = tr("Nothing changed.");
+        } else {
+            if (rc == 0) {
+                status = tr("Saved.");
+                printer_defaults_from_record(printer);
+            } else {
+                status =
+                    (rc == 2 ? tr("Not saved") : tr("The driver could not save the settings")) +
+                    ": " + reason_for_page(loc, why);
+                refused = true;
+            }
+            std::string line;
+            for (const std::string& o : options) line += " " + o;
+            papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Settings page:%s: %s", line.c_str(),
+                            status.c_str());
         }
     }
     cupsFreeOptions(num_form, form);
-    have = read_record(printer, &s);
+    {
+        std::lock_guard<std::mutex> reading(record_lock);
+        have = read_record(printer, &s);
+    }
     if (!have && status.empty()) {
         status = tr("The settings record cannot be read");
         refused = true;

@@ -21,6 +21,8 @@
 #include "kvrac-printer/printer_app.h"
 #include "settings/store.h"
 
+std::mutex record_lock;
+
 namespace {
 
 // Port the server listens on unless -o server-port=N says otherwise.
@@ -125,7 +127,12 @@ void sync_record(pappl_printer_t* printer, void*) {
     args.insert(args.begin(), {"configure", printer_store(printer)});
     std::string why;
     const std::string err = app.spool_dir + "/kvrac-configure-" + std::to_string(id) + ".err";
-    if (run_child(args, err, nullptr, &why) != 0) {
+    int rc;
+    {
+        std::lock_guard<std::mutex> writing(record_lock);
+        rc = run_child(args, err, nullptr, &why);
+    }
+    if (rc != 0) {
         papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "Settings record not saved: %s",
                         why.c_str());
     } else {
@@ -148,7 +155,12 @@ void printer_created(pappl_printer_t* printer, void*) {
     std::string why;
     const std::string err =
         app.spool_dir + "/kvrac-configure-" + std::to_string(papplPrinterGetID(printer)) + ".err";
-    if (run_child({"configure", store}, err, nullptr, &why) != 0)
+    int rc;
+    {
+        std::lock_guard<std::mutex> writing(record_lock);
+        rc = run_child({"configure", store}, err, nullptr, &why);
+    }
+    if (rc != 0)
         papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "Settings record not made: %s", why.c_str());
     std::remove(err.c_str());
     printer_defaults_from_record(printer);
