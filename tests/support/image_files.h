@@ -162,7 +162,8 @@ inline bool write_tiff_file(const std::string& path, const std::vector<tiff_page
 #include <jpeglib.h>
 
 // A JPEG of 8-bit samples in colour space `space` (JCS_GRAYSCALE, JCS_RGB kept as RGB,
-// JCS_YCbCr from RGB samples, JCS_CMYK), every component sampled at full resolution.
+// JCS_YCbCr from RGB samples, JCS_CMYK, JCS_YCCK from CMYK samples), every component sampled at
+// full resolution.
 struct jpeg_file {
     jpeg_file(int w_, int h_, J_COLOR_SPACE space_, int quality_, bool progressive_,
               sample_fn pixel_)
@@ -186,9 +187,9 @@ inline bool write_jpeg_file(const std::string& path, const jpeg_file& s) {
     jpeg_stdio_dest(&c, f);
     c.image_width = static_cast<JDIMENSION>(s.w);
     c.image_height = static_cast<JDIMENSION>(s.h);
-    const int n = s.space == JCS_GRAYSCALE ? 1 : s.space == JCS_CMYK ? 4 : 3;
+    const int n = s.space == JCS_GRAYSCALE ? 1 : s.space == JCS_CMYK || s.space == JCS_YCCK ? 4 : 3;
     c.input_components = n;
-    c.in_color_space = s.space == JCS_YCbCr ? JCS_RGB : s.space;
+    c.in_color_space = s.space == JCS_YCbCr ? JCS_RGB : s.space == JCS_YCCK ? JCS_CMYK : s.space;
     jpeg_set_defaults(&c);
     jpeg_set_colorspace(&c, s.space);
     for (int i = 0; i < n; ++i) c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;

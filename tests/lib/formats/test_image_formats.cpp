@@ -275,23 +275,37 @@ TEST_F(Sources, LibtiffMessagesStayWithTheirOwnSource) {
 }
 
 #if __has_include(<jpeglib.h>)
-TEST_F(Sources, OrdinaryYCbCrJpegDecodesCloseToItsPixels) {
-    // Chroma at half resolution, quality 95: lossy, but smooth colours come back within
-    // a few steps.
+TEST_F(Sources, LossyJpegColourSpacesDecodeCloseToTheirPixels) {
+    // YCbCr with chroma at half resolution, and YCCK (CMYK as prepress tools store it,
+    // inks inverted, 255 = no ink): lossy, but smooth colours come back within a few
+    // steps of what was written.
     const auto smooth = [](int x, int y, uint16_t* s) {
         s[0] = static_cast<uint16_t>(40 + x), s[1] = static_cast<uint16_t>(200 - y);
-        s[2] = static_cast<uint16_t>(100 + (x + y) / 4);
+        s[2] = static_cast<uint16_t>(100 + (x + y) / 4), s[3] = static_cast<uint16_t>(255 - y / 2);
     };
-    jpeg_file f(120, 90, JCS_YCbCr, 95, false, smooth);
-    ASSERT_TRUE(write_jpeg_file(path("s.jpg"), f));
+    jpeg_file photo(120, 90, JCS_YCbCr, 95, false, smooth);
+    ASSERT_TRUE(write_jpeg_file(path("s.jpg"), photo));
     auto s = open(path("s.jpg"));
     ASSERT_TRUE(s);
     EXPECT_EQ(wrong_pixels(
                   *s,
                   [&](int x, int y, uint8_t* rgb) {
-                      uint16_t v[3];
+                      uint16_t v[4];
                       smooth(x, y, v);
                       for (int c = 0; c < 3; ++c) rgb[c] = static_cast<uint8_t>(v[c]);
+                  },
+                  6),
+              0);
+    jpeg_file print(120, 90, JCS_YCCK, 95, false, smooth);
+    ASSERT_TRUE(write_jpeg_file(path("k.jpg"), print));
+    s = open(path("k.jpg"));
+    ASSERT_TRUE(s);
+    EXPECT_EQ(wrong_pixels(
+                  *s,
+                  [&](int x, int y, uint8_t* rgb) {
+                      uint16_t v[4];
+                      smooth(x, y, v);
+                      for (int c = 0; c < 3; ++c) rgb[c] = static_cast<uint8_t>(v[c] * v[3] / 255);
                   },
                   6),
               0);
