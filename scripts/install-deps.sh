@@ -9,6 +9,8 @@ packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev libpng-dev lib
 # The printer application's tests: libjpeg for JPEG documents and a CUPS scheduler with
 # its client programs (lpadmin, lp) as a client.
 packages+=(libjpeg62-turbo-dev cups)
+# bench/image_formats_e2e.sh writes its TIFF files with ppm2tiff and tiffcp.
+packages+=(libtiff-tools)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
