@@ -10,7 +10,8 @@
 //
 // One-bit grey images stay one bit (1 = black whatever the file's photometric
 // interpretation); every other kind becomes red-green-blue bytes, composited over
-// white where the file has an alpha sample, as the PNG source does. 16-bit samples keep
+// white where the file has an alpha sample, as the PNG source does; JPEG-compressed
+// YCbCr is read as RGB. 16-bit samples keep
 // their high byte (as the PNG source does). The orientation tag is not applied: rows
 // are placed as they are stored, first stored row at the top, which is what scanners
 // write; turning an image would need it whole in memory.
@@ -176,6 +177,14 @@ int tiff_source::read_layout() {
     uint16_t* extra_kinds = nullptr;
     TIFFGetFieldDefaulted(tif_, TIFFTAG_EXTRASAMPLES, &extras, &extra_kinds);
 
+    // JPEG-compressed colour (scanners' colour TIFFs) is stored as YCbCr; libtiff's JPEG
+    // codec turns it into RGB rows, subsampled chroma included.
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tif_, TIFFTAG_COMPRESSION, &compression);
+    if (photometric_ == PHOTOMETRIC_YCBCR && compression == COMPRESSION_JPEG && bits_ == 8) {
+        TIFFSetField(tif_, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+        photometric_ = PHOTOMETRIC_RGB;
+    }
     const int colours = photometric_ == PHOTOMETRIC_RGB ? 3 : 1;
     const bool known_colour =
         photometric_ == PHOTOMETRIC_MINISWHITE || photometric_ == PHOTOMETRIC_MINISBLACK ||

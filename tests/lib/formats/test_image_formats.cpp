@@ -173,6 +173,64 @@ TEST_F(Sources, PremultipliedAlphaAndEightBitColourMapsBecomeColoursOverWhite) {
               0);
 }
 
+TEST_F(Sources, JpegCompressedColourTiffReadsAsRgb) {
+    // YCbCr with chroma at half resolution, in strips and in tiles: lossy, so close.
+    const auto smooth = [](int x, int y, uint16_t* s) {
+        s[0] = static_cast<uint16_t>(40 + x), s[1] = static_cast<uint16_t>(200 - y);
+        s[2] = static_cast<uint16_t>(100 + (x + y) / 4);
+    };
+    for (uint32_t tile : {0u, 32u}) {
+        const std::string name = path(tile ? "tiled.tif" : "striped.tif");
+        TIFF* t = TIFFOpen(name.c_str(), "w");
+        ASSERT_TRUE(t);
+        const uint32_t w = 100, h = 70;
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
+        TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
+        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
+        TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+        TIFFSetField(t, TIFFTAG_JPEGQUALITY, 95);
+        TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+        std::vector<std::vector<uint8_t>> rows;
+        for (uint32_t y = 0; y < h; ++y)
+            rows.push_back(pack_row(static_cast<int>(w), static_cast<int>(y), 3, 8, false, smooth));
+        if (tile) {
+            TIFFSetField(t, TIFFTAG_TILEWIDTH, tile);
+            TIFFSetField(t, TIFFTAG_TILELENGTH, tile);
+            std::vector<uint8_t> buf(static_cast<size_t>(TIFFTileSize(t)));
+            for (uint32_t ty = 0; ty < h; ty += tile)
+                for (uint32_t tx = 0; tx < w; tx += tile) {
+                    for (uint32_t r = 0; r < tile; ++r)
+                        for (uint32_t c = 0; c < tile * 3; ++c) {
+                            const uint32_t y = std::min(ty + r, h - 1),
+                                           x = std::min(tx + c / 3, w - 1);
+                            buf[(r * tile) * 3 + c] = rows[y][x * 3 + c % 3];
+                        }
+                    ASSERT_GE(TIFFWriteTile(t, buf.data(), tx, ty, 0, 0), 0);
+                }
+        } else {
+            TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 16u);
+            for (uint32_t y = 0; y < h; ++y)
+                ASSERT_GE(TIFFWriteScanline(t, rows[y].data(), y, 0), 0);
+        }
+        TIFFClose(t);
+        auto s = open(name);
+        ASSERT_TRUE(s);
+        EXPECT_EQ(wrong_pixels(
+                      *s,
+                      [&](int x, int y, uint8_t* rgb) {
+                          uint16_t v[3];
+                          smooth(x, y, v);
+                          for (int c = 0; c < 3; ++c) rgb[c] = static_cast<uint8_t>(v[c]);
+                      },
+                      6),
+                  0)
+            << name;
+    }
+}
+
 TEST_F(Sources, KindsNotReadAreRefusedWithTheReason) {
     tiff_page p;
     p.w = 8, p.h = 8, p.pixel = [](int, int, uint16_t* s) { s[0] = s[1] = s[2] = s[3] = 1; };
