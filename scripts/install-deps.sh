@@ -12,6 +12,8 @@ packages+=(libjpeg62-turbo-dev cups)
 # The printer's settings page is tested in a real browser: headless chromium driven by
 # selenium.
 packages+=(chromium chromium-driver python3-selenium)
+# bench/image_formats_e2e.sh writes its TIFF files with ppm2tiff and tiffcp.
+packages+=(libtiff-tools)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -14,6 +14,10 @@
 #include "kvrac-printer/job_child.h"
 #include "kvrac-printer/printer_app.h"
 
+#if KVRAC_HAVE_IMAGE_FORMATS
+#include "formats/image_formats.h"
+#endif
+
 printer_app_state app;
 
 namespace {
@@ -43,6 +47,9 @@ std::string printer_media_option(const std::string& value) {
 } // namespace
 
 int main(int argc, char** argv) {
+#if KVRAC_HAVE_IMAGE_FORMATS
+    image_formats_register(); // TIFF and JPEG images beside PNG, in the server and job children
+#endif
     if (argc >= 2 && std::strcmp(argv[1], job_child_flag) == 0) {
         // A job's driver process dies with the server: killed when the server (the
         // thread that waits for it) goes, and gone at once if the server went before

@@ -177,7 +177,7 @@ int parse_image(script_reader& r, std::string_view rest, script_image* img) {
     uint16_t* corners[4] = {&img->x1, &img->y1, &img->x2, &img->y2};
     for (uint16_t* c : corners) {
         std::string_view w = next_word(rest);
-        if (w.empty()) return fail(r, "image needs X1 Y1 X2 Y2 and a PNG file");
+        if (w.empty()) return fail(r, "image needs X1 Y1 X2 Y2 and an image file");
         if (parse_coordinate(r, w, c)) return 2;
     }
     // The same rectangle whichever two opposite corners name it.
@@ -194,7 +194,7 @@ int parse_image(script_reader& r, std::string_view rest, script_image* img) {
     } else {
         path = next_word(rest);
     }
-    if (path.empty()) return fail(r, "image needs a PNG file after its corners");
+    if (path.empty()) return fail(r, "image needs an image file after its corners");
     img->transparent = false;
     img->colour = 7;
     img->page = 1;

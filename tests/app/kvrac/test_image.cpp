@@ -281,7 +281,7 @@ TEST_F(Image, BadImageLinesStopThePlotWithFileAndLine) {
         {"image 0 0 10 10 text.png", "not a PNG file"},
         {"image 0 0 10 10 short.png", "cannot read image"},
         {"image 0 0 10 m.png", "not a number"},
-        {"image 0 0 10 10", "needs a PNG file"},
+        {"image 0 0 10 10", "needs an image file"},
         {"image 0 0 10 10 m.png color", "color needs"},
         {"image 0 0 10 10 m.png opaque", "unknown image option 'opaque'"},
     };
