@@ -7,7 +7,7 @@
 // in memory, and both are written once and read once.
 //
 // Columns order keeps one-bit images as columns of bits, so that a column is read a
-// byte (eight rows) at a time: rows are gathered eight at a time and turned into
+// byte (eight rows) at a time: rows are gathered 512 at a time and turned into
 // columns with an 8 x 8 bit transpose. Colour bands stay rows of the band's columns.
 //
 // The file: bands of columns one after the other, each written from chunks of rows as
@@ -148,17 +148,25 @@ inline void transpose8(const uint8_t r[8], uint8_t c[8]) {
     for (int j = 7; j >= 0; --j, x >>= 8) c[j] = static_cast<uint8_t>(x);
 }
 
-// Writes eight rows (rows, rb bytes each; rows past the image's end are zero) into
-// byte `at` of every column of cols (stride bytes a column).
-void rows_to_columns(const uint8_t* rows, size_t rb, int32_t width, uint8_t* cols, size_t stride,
-                     size_t at) {
+// Rows gathered before they are turned into columns: 64 bytes of each column, one
+// cache line, are written at a time.
+constexpr int32_t transpose_rows = 512;
+
+// Turns rows (rb bytes each, a multiple of 8 of them: groups of eight) into bytes
+// at, at + 1, ... at + groups - 1 of every column of cols (stride bytes a column).
+void rows_to_columns(const uint8_t* rows, size_t rb, int32_t groups, int32_t width, uint8_t* cols,
+                     size_t stride, size_t at) {
     uint8_t r[8], c[8];
     for (size_t xb = 0; xb < rb; ++xb) {
-        for (int i = 0; i < 8; ++i) r[i] = rows[i * rb + xb];
-        transpose8(r, c);
         const int32_t x0 = static_cast<int32_t>(xb * 8);
         const int32_t n = std::min<int32_t>(8, width - x0);
-        for (int32_t j = 0; j < n; ++j) cols[static_cast<size_t>(x0 + j) * stride + at] = c[j];
+        uint8_t* dst = cols + static_cast<size_t>(x0) * stride + at;
+        for (int32_t g = 0; g < groups; ++g) {
+            const uint8_t* src = rows + static_cast<size_t>(g) * 8 * rb + xb;
+            for (int i = 0; i < 8; ++i) r[i] = src[i * rb];
+            transpose8(r, c);
+            for (int32_t j = 0; j < n; ++j) dst[static_cast<size_t>(j) * stride + g] = c[j];
+        }
     }
 }
 
@@ -224,6 +232,24 @@ int feed_row(image_store& st, row_feed& feed, const uint8_t** out, std::string* 
         if (got == 0) feed.ended = true;
     }
     *out = feed.row.data();
+    return 0;
+}
+
+// Gathers up to `rows` rows from feed (fewer at the image's end: the rest of the last
+// group of eight is zero) into buf and turns them into columns from byte at. Returns
+// 0 or -1.
+int feed_columns(image_store& st, row_feed& feed, int32_t rows, std::vector<uint8_t>& buf,
+                 uint8_t* cols, size_t stride, size_t at, std::string* why) {
+    const size_t rb = row_bytes(st);
+    const int32_t groups = (rows + 7) / 8;
+    buf.resize(static_cast<size_t>(groups) * 8 * rb);
+    const uint8_t* row = nullptr;
+    for (int32_t i = 0; i < rows; ++i) {
+        if (feed_row(st, feed, &row, why) < 0) return -1;
+        std::memcpy(buf.data() + static_cast<size_t>(i) * rb, row, rb);
+    }
+    std::fill(buf.begin() + static_cast<ptrdiff_t>(static_cast<size_t>(rows) * rb), buf.end(), 0);
+    rows_to_columns(buf.data(), rb, groups, st.width, cols, stride, at);
     return 0;
 }
 
@@ -298,17 +324,11 @@ int fill_columns(image_store& st, row_feed& feed, size_t budget, const std::stri
             }
             return 0;
         }
-        std::vector<uint8_t> eight(8 * rb, 0);
-        for (int32_t y = 0; y < st.height; y += 8) {
-            const int32_t n = std::min(8, st.height - y);
-            for (int32_t i = 0; i < n; ++i) {
-                if (feed_row(st, feed, &row, why) < 0) return -1;
-                std::memcpy(eight.data() + static_cast<size_t>(i) * rb, row, rb);
-            }
-            if (n < 8) std::fill(eight.begin() + static_cast<ptrdiff_t>(n * rb), eight.end(), 0);
-            rows_to_columns(eight.data(), rb, st.width, st.band.data(), cb,
-                            static_cast<size_t>(y / 8));
-        }
+        std::vector<uint8_t> buf;
+        for (int32_t y = 0; y < st.height; y += transpose_rows)
+            if (feed_columns(st, feed, std::min(transpose_rows, st.height - y), buf, st.band.data(),
+                             cb, static_cast<size_t>(y / 8), why) < 0)
+                return -1;
         return 0;
     }
     // Through the file: half the budget for a chunk of rows, half for a band.
@@ -335,7 +355,7 @@ int fill_columns(image_store& st, row_feed& feed, size_t budget, const std::stri
     }
     const size_t r8 = static_cast<size_t>(st.chunk_rows) / 8;
     std::vector<uint8_t> chunk(st.mono ? r8 * st.width : static_cast<size_t>(st.chunk_rows) * rb);
-    std::vector<uint8_t> eight(st.mono ? 8 * rb : 0);
+    std::vector<uint8_t> buf;
     for (int32_t y0 = 0; y0 < st.height; y0 += st.chunk_rows) {
         const int32_t rows = std::min(st.chunk_rows, st.height - y0);
         if (!st.mono) {
@@ -344,17 +364,10 @@ int fill_columns(image_store& st, row_feed& feed, size_t budget, const std::stri
                 std::memcpy(chunk.data() + static_cast<size_t>(i) * rb, row, rb);
             }
         } else {
-            for (int32_t i = 0; i < rows; i += 8) {
-                const int32_t n = std::min(8, rows - i);
-                for (int32_t k = 0; k < n; ++k) {
-                    if (feed_row(st, feed, &row, why) < 0) return -1;
-                    std::memcpy(eight.data() + static_cast<size_t>(k) * rb, row, rb);
-                }
-                if (n < 8)
-                    std::fill(eight.begin() + static_cast<ptrdiff_t>(n * rb), eight.end(), 0);
-                rows_to_columns(eight.data(), rb, st.width, chunk.data(), r8,
-                                static_cast<size_t>(i / 8));
-            }
+            for (int32_t i = 0; i < rows; i += transpose_rows)
+                if (feed_columns(st, feed, std::min(transpose_rows, rows - i), buf, chunk.data(),
+                                 r8, static_cast<size_t>(i / 8), why) < 0)
+                    return -1;
         }
         // Each band's share of the chunk goes after the band's earlier chunks.
         const size_t rows8 = (static_cast<size_t>(rows) + 7) / 8;

@@ -46,6 +46,11 @@ struct image_slot {
     bool store_filled;                    // store holds the image (and source is closed)
     int32_t reader_next_y;                // next row the open reader delivers (not interlaced)
     std::vector<uint8_t> line;            // the answer's pixel bytes
+    int64_t runs_n;                       // one-bit lines: source length runs are for
+    int32_t runs_L;                       // and line length; 0 = not worked out
+    std::vector<int32_t> runs;            // (first pixel, first source pixel, count) of
+                                          // each stretch where the source steps by one;
+                                          // empty when stretches are short
     host_addr line_addr;                  // host address of line's bytes; 0 = not registered
     uint8_t result[raster_result_size];   // the answer's result record
     bool failed;                          // the file could not be decoded: every answer is an error
@@ -263,6 +268,54 @@ void expand_bits(uint8_t* out, const uint8_t* bits, int32_t count) {
     for (int32_t i = whole * 8; i < count; ++i) out[i] = table.of[bits[i / 8]][i % 8];
 }
 
+// Works out the slot's runs for lines of L pixels over n source pixels (the sampling
+// of get_rows, with the same stepping), or leaves them empty when they would average
+// fewer than 16 pixels: a line is then taken pixel by pixel.
+void plan_runs(image_slot& s, int64_t n, int32_t L) {
+    if (s.runs_n == n && s.runs_L == L) return;
+    s.runs_n = n, s.runs_L = L;
+    s.runs.clear();
+    const int64_t whole = n / L, part = n % L;
+    if (whole > 1) return;
+    int64_t along = 0, rest = 0, expected = -1;
+    for (int32_t i = 0; i < L; ++i) {
+        if (along != expected) {
+            if (s.runs.size() / 3 * 16 > static_cast<size_t>(L)) {
+                s.runs.clear();
+                return;
+            }
+            s.runs.insert(s.runs.end(), {i, static_cast<int32_t>(along), 0});
+        }
+        ++s.runs.back();
+        expected = along + 1;
+        along += whole;
+        if ((rest += part) >= L) rest -= L, ++along;
+    }
+}
+
+// One output byte per pixel for count bits of bits from bit `from` on.
+void expand_run(uint8_t* out, const uint8_t* bits, int64_t from, int32_t count) {
+    for (; count > 0 && from % 8 != 0; --count, ++from) *out++ = bit_at(bits, from) ? 1 : 0;
+    expand_bits(out, bits + from / 8, count);
+}
+
+// A line of a one-bit image: L pixels sampled from the n bits at bits.
+void sample_bits(image_slot& s, uint8_t* out, const uint8_t* bits, int64_t n, int32_t L) {
+    plan_runs(s, n, L);
+    if (!s.runs.empty()) {
+        for (size_t r = 0; r < s.runs.size(); r += 3)
+            expand_run(out + s.runs[r], bits, s.runs[r + 1], s.runs[r + 2]);
+        return;
+    }
+    const int64_t whole = n / L, part = n % L;
+    int64_t along = 0, rest = 0;
+    for (int32_t i = 0; i < L; ++i) {
+        out[i] = bit_at(bits, along) ? 1 : 0;
+        along += whole;
+        if ((rest += part) >= L) rest -= L, ++along;
+    }
+}
+
 // Shows how far the image has come, when standard error is a terminal.
 void show_progress(image_slot& s, int32_t r, int64_t end, int64_t c1, int64_t c2) {
     s.last_line = r;
@@ -344,15 +397,8 @@ const uint8_t* KVRAC_CDECL get_rows(uint8_t* q) {
         const uint8_t* band = st.band.data();
         const size_t stride = st.stride;
         const int32_t col = fixed - st.b0;
-        if (img.mono && whole == 1 && part == 0) {
-            expand_bits(out, band + static_cast<size_t>(col) * stride, L);
-        } else if (img.mono) {
-            const uint8_t* bits = band + static_cast<size_t>(col) * stride;
-            for (int32_t i = 0; i < L; ++i) {
-                out[i] = bit_at(bits, along) ? 1 : 0;
-                along += whole;
-                if ((rest += part) >= L) rest -= L, ++along;
-            }
+        if (img.mono) {
+            sample_bits(*s, out, band + static_cast<size_t>(col) * stride, n, L);
         } else {
             for (int32_t i = 0; i < L; ++i) {
                 std::memcpy(
@@ -371,8 +417,8 @@ const uint8_t* KVRAC_CDECL get_rows(uint8_t* q) {
             assert(s->bx0 == 0 && s->bx1 == w && fixed >= s->by0 && fixed < s->by1);
             row = s->band.data() + static_cast<size_t>(fixed - s->by0) * s->band_stride;
         }
-        if (img.mono && whole == 1 && part == 0) {
-            expand_bits(out, row, L);
+        if (img.mono) {
+            sample_bits(*s, out, row, n, L);
         } else {
             for (int32_t i = 0; i < L; ++i) {
                 if (img.mono)
@@ -416,6 +462,7 @@ int32_t raster_rows_announce(const script_image& img, uint8_t* rec) {
     s->bx0 = s->bx1 = s->by0 = s->by1 = 0;
     s->reader_next_y = 0;
     s->store_filled = false;
+    s->runs_n = 0, s->runs_L = 0;
     s->failed = false;
     s->lines_done = 0;
     s->last_line = s->lines_all = 0;

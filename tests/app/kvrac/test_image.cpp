@@ -274,9 +274,10 @@ TEST_F(Image, BandsOfColumnsAndRowsGiveTheSamePixelsAsTheWholeImage) {
     raster_rows_reset(raster_band_budget);
 }
 
-TEST_F(Image, OneBitColumnsAtOneToOneComeWholeFromTheStore) {
-    // A column asked at the image's own height takes the byte-at-a-time path: every
-    // pixel of every column against the pattern, in memory and through a file.
+TEST_F(Image, OneBitColumnsNearOneToOneComeFromTheStoreAByteAtATime) {
+    // Columns asked at the image's own height, or close to it, are taken a byte at a
+    // time between the rows sampling skips or repeats: every pixel of every column
+    // against the pattern, in memory and through a file.
     write_png(dir / "m.png", picture(37, 83, PNG_COLOR_TYPE_GRAY, 1, false,
                                      [](int x, int y, uint8_t* p) { p[0] = (x ^ y) % 3 == 0; }));
     for (size_t budget : {size_t{0}, size_t{60}}) {
@@ -286,20 +287,25 @@ TEST_F(Image, OneBitColumnsAtOneToOneComeWholeFromTheStore) {
         std::vector<uint8_t> rec(2064, 0);
         const int32_t id = raster_rows_announce(img, rec.data());
         auto* get = host_addr_fn<get_rows_fn>(le_u32(rec.data(), 4));
-        for (int x = 0; x < 37; ++x) {
-            uint8_t q[raster_request_size] = {};
-            le_put_i32(q, 0, x);
-            le_put_i32(q, 8, x);
-            le_put_i32(q, 12, 82);
-            le_put_i32(q, 16, x);
-            le_put_i32(q, 32, id);
-            le_put_i32(q, 40, 7);
-            const uint8_t* result = get(q);
-            ASSERT_EQ(le_i16(result, 14), 0);
-            ASSERT_EQ(le_i32(result, 4), 83);
-            const uint8_t* px = static_cast<const uint8_t*>(host_addr_ptr(le_u32(result, 0)));
-            for (int y = 0; y < 83; ++y)
-                ASSERT_EQ(px[y], (x ^ y) % 3 == 0 ? 0 : 1) << x << "," << y;
+        for (int L : {83, 82, 79, 86, 40}) {
+            SCOPED_TRACE(L);
+            for (int x = 0; x < 37; ++x) {
+                uint8_t q[raster_request_size] = {};
+                le_put_i32(q, 0, x);
+                le_put_i32(q, 8, x);
+                le_put_i32(q, 12, L - 1);
+                le_put_i32(q, 16, x);
+                le_put_i32(q, 32, id);
+                le_put_i32(q, 40, 7);
+                const uint8_t* result = get(q);
+                ASSERT_EQ(le_i16(result, 14), 0);
+                ASSERT_EQ(le_i32(result, 4), L);
+                const uint8_t* px = static_cast<const uint8_t*>(host_addr_ptr(le_u32(result, 0)));
+                for (int i = 0; i < L; ++i) {
+                    const int y = i * 83 / L;
+                    ASSERT_EQ(px[i], (x ^ y) % 3 == 0 ? 0 : 1) << x << "," << y;
+                }
+            }
         }
         raster_rows_settle(0);
     }

@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Images end to end, each case side by side with its comparison in the same run:
+#  1. a 20000 x 20000 grey PNG on Sp. A0 (rotated) and on the E-arch roll (unrotated)
+#     at 600 dpi: seconds, peak RSS, decodes;
+#  2. photos of 8000 x 6000 and 16000 x 12000 pixels over an A0 sheet at 600 dpi;
+#  3. a one-bit CAD drawing of 28063 x 19871 pixels placed 1:1 on A0, against
+#     `tiffcp -c g4` on the same bitmap;
+#  4. an A3 600-dpi photo against the ImageMagick pipeline (nearest sampling, grey,
+#     ordered dither, Group 4), when ImageMagick is installed (/usr/bin/convert).
+# With a second build (for example one of an older commit), every kvrac case also runs
+# with that build, interleaved, so both sets of figures come from the same run.
+#   bash bench/image_e2e.sh [BUILD_DIR] [OTHER_BUILD_DIR]   (default: build-release)
+# Environment: RUNS (default 3; medians are shown), IMAGES (a folder keeping the
+# generated images between runs), OTHER_SKIP (cases the other build skips, matched as
+# a regular expression against the case name: its slowest cases take minutes).
+# Decodes are counted from outside with strace, from the times the PNG file is
+# opened: reading a script opens it twice (signature, then header), and the plot
+# opens it once more for the signature and once for every decode begun.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-build-release}
+other=${2:-}
+runs=${RUNS:-3}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+images=${IMAGES:-$work}
+mkdir -p "$images"
+
+c++ -O2 -std=c++17 "$here/bench/tools/bench_images.cpp" -lpng -ltiff -o "$work/bench_images"
+make_image() { # kind w h name [tif]
+    [ -s "$images/$4" ] || "$work/bench_images" "$1" "$2" "$3" "$images/$4" ${5:+"$images/$5"}
+}
+make_image grey 20000 20000 grey-20k.png
+make_image photo 8000 6000 photo-8k.png
+make_image photo 16000 12000 photo-16k.png
+make_image cad 28063 19871 cad.png cad.tif
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+# Runs "$@" $runs times; prints "median_seconds median_peak_kb".
+timed() {
+    local s=() k=()
+    for _ in $(seq "$runs"); do
+        /usr/bin/time -o "$work/time.txt" -f "%e %M" "$@" >/dev/null 2>"$work/err.txt" ||
+            { echo "failed: $* $(cat "$work/err.txt")" >&2; echo "- -"; return; }
+        read -r a b <"$work/time.txt"
+        s+=("$a"); k+=("$b")
+    done
+    echo "$(printf '%s\n' "${s[@]}" | median) $(printf '%s\n' "${k[@]}" | median)"
+}
+# Decodes of png in one plot, from the opens strace sees.
+decodes() { # png kvrac args...
+    local png=$1
+    shift
+    if ! command -v strace >/dev/null; then echo "?"; return; fi
+    strace -f -qq -e trace=open,openat -o "$work/strace.txt" "$@" >/dev/null 2>&1 || true
+    echo $(($(grep -c "\"$png\"" "$work/strace.txt") - 3))
+}
+
+settings() { # name, then config options
+    local name=$1
+    shift
+    for b in "$build" ${other:+"$other"}; do
+        "$b/kvrac" config --reset --settings "$work/$name-$(basename "$b").bin" "$@" >/dev/null
+    done
+}
+settings spa0 --format 16 --resolution 600
+settings roll --format 23 --length 900 --resolution 600
+settings a0 --format 11 --resolution 600
+settings a3 --format 14 --resolution 600
+
+# case name, settings, script text: one line per build with seconds, peak RSS, decodes.
+plot_case() {
+    local name=$1 set=$2 text=$3 png=$4
+    printf '%b' "$text" >"$work/$name.kvs"
+    for b in "$build" ${other:+"$other"}; do
+        if [ "$b" = "$other" ] && [ -n "${OTHER_SKIP:-}" ] && [[ $name =~ $OTHER_SKIP ]]; then
+            continue
+        fi
+        local s="$work/$set-$(basename "$b").bin"
+        read -r sec kb < <(timed "$b/kvrac" plot "$work/$name.kvs" -o "$work/$name.prn" --settings "$s")
+        local sum
+        sum=$(sha256sum "$work/$name.prn" | cut -c1-16)
+        local d
+        d=$(decodes "$images/$png" "$b/kvrac" plot "$work/$name.kvs" -o "$work/$name-d.prn" --settings "$s")
+        echo "$name build=$b seconds=$sec peak_rss_kb=$kb decodes=$d job_sha256=$sum..."
+    done
+}
+
+plot_case grey20k-spa0-rotated spa0 "unit in\nimage 0 0 33.333 33.333 \"$images/grey-20k.png\"\n" grey-20k.png
+plot_case grey20k-roll-unrotated roll "unit in\nimage 0 0 33.333 33.333 \"$images/grey-20k.png\"\n" grey-20k.png
+plot_case photo8k-a0 a0 "unit in\nimage 0 0 46.7 33.1 \"$images/photo-8k.png\"\n" photo-8k.png
+plot_case photo16k-a0 a0 "unit in\nimage 0 0 46.7 33.1 \"$images/photo-16k.png\"\n" photo-16k.png
+# 28063 x 19871 pixels at 600 dpi: 46.7717 x 33.1183 in.
+plot_case cad-a0-1to1 a0 "unit in\nimage 0 0 46.7717 33.1183 \"$images/cad.png\"\n" cad.png
+read -r g4_s g4_kb < <(timed tiffcp -c g4 "$images/cad.tif" "$work/cad-g4.tif")
+echo "cad-a0-1to1 tiffcp_g4 seconds=$g4_s peak_rss_kb=$g4_kb"
+
+# A3 (16.533 x 11.68 in: 9920 x 7008 dots at 600 dpi) covered by the 8000 x 6000 photo.
+plot_case photo8k-a3 a3 "unit in\nimage 0 0 16.533 11.68 \"$images/photo-8k.png\"\n" photo-8k.png
+if [ -x /usr/bin/convert ] && /usr/bin/convert -version 2>/dev/null | grep -q ImageMagick; then
+    read -r im_s im_kb < <(timed /usr/bin/convert "$images/photo-8k.png" -sample 9920x7008! \
+        -colorspace Gray -ordered-dither o8x8 -monochrome -compress Group4 "$work/a3.tif")
+    echo "photo8k-a3 imagemagick seconds=$im_s peak_rss_kb=$im_kb"
+else
+    echo "photo8k-a3 imagemagick: not installed (apt-get install imagemagick)"
+fi
