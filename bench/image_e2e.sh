@@ -10,9 +10,10 @@
 # With a second build (for example one of an older commit), every kvrac case also runs
 # with that build, interleaved, so both sets of figures come from the same run.
 #   bash bench/image_e2e.sh [BUILD_DIR] [OTHER_BUILD_DIR]   (default: build-release)
-# Environment: RUNS (default 3; medians are shown), IMAGES (a folder keeping the
-# generated images between runs), OTHER_SKIP (cases the other build skips, matched as
-# a regular expression against the case name: its slowest cases take minutes).
+# Environment: RUNS (default 3; medians are shown), OTHER_RUNS (runs of the other
+# build, default RUNS), IMAGES (a folder keeping the generated images between runs),
+# OTHER_SKIP (cases the other build skips, a regular expression matched against the
+# case name: an old build's slowest cases take many minutes).
 # Decodes are counted from outside with strace, from the times the PNG file is
 # opened: reading a script opens it twice (signature, then header), and the plot
 # opens it once more for the signature and once for every decode begun.
@@ -36,24 +37,26 @@ make_image photo 16000 12000 photo-16k.png
 make_image cad 28063 19871 cad.png cad.tif
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-# Runs "$@" $runs times; prints "median_seconds median_peak_kb".
+# Runs "$@" n times; prints "median_seconds median_peak_kb". With COUNT set to a file
+# name, the first run goes under strace (only opens are stopped, through seccomp) and
+# decodes=N is added: the plot's opens of that file less the three of reading the
+# script and opening the image, one for each decode begun.
 timed() {
-    local s=() k=()
-    for _ in $(seq "$runs"); do
-        /usr/bin/time -o "$work/time.txt" -f "%e %M" "$@" >/dev/null 2>"$work/err.txt" ||
+    local n=$1
+    shift
+    local s=() k=() trace=() d=""
+    for i in $(seq "$n"); do
+        trace=()
+        if [ -n "${COUNT:-}" ] && [ "$i" = 1 ] && command -v strace >/dev/null; then
+            trace=(strace --seccomp-bpf -f -qq -e trace=open,openat -o "$work/strace.txt")
+        fi
+        /usr/bin/time -o "$work/time.txt" -f "%e %M" "${trace[@]}" "$@" >/dev/null 2>"$work/err.txt" ||
             { echo "failed: $* $(cat "$work/err.txt")" >&2; echo "- -"; return; }
         read -r a b <"$work/time.txt"
         s+=("$a"); k+=("$b")
+        [ ${#trace[@]} -eq 0 ] || d=" decodes=$(($(grep -c "\"$COUNT\"" "$work/strace.txt") - 3))"
     done
-    echo "$(printf '%s\n' "${s[@]}" | median) $(printf '%s\n' "${k[@]}" | median)"
-}
-# Decodes of png in one plot, from the opens strace sees.
-decodes() { # png kvrac args...
-    local png=$1
-    shift
-    if ! command -v strace >/dev/null; then echo "?"; return; fi
-    strace -f -qq -e trace=open,openat -o "$work/strace.txt" "$@" >/dev/null 2>&1 || true
-    echo $(($(grep -c "\"$png\"" "$work/strace.txt") - 3))
+    echo "$(printf '%s\n' "${s[@]}" | median) $(printf '%s\n' "${k[@]}" | median)$d"
 }
 
 settings() { # name, then config options
@@ -68,21 +71,22 @@ settings roll --format 23 --length 900 --resolution 600
 settings a0 --format 11 --resolution 600
 settings a3 --format 14 --resolution 600
 
-# case name, settings, script text: one line per build with seconds, peak RSS, decodes.
+# case name, settings, script text, image: one line per build with seconds, peak RSS
+# and decodes.
 plot_case() {
     local name=$1 set=$2 text=$3 png=$4
     printf '%b' "$text" >"$work/$name.kvs"
     for b in "$build" ${other:+"$other"}; do
-        if [ "$b" = "$other" ] && [ -n "${OTHER_SKIP:-}" ] && [[ $name =~ $OTHER_SKIP ]]; then
-            continue
+        local n=$runs
+        if [ "$b" = "$other" ]; then
+            [ -n "${OTHER_SKIP:-}" ] && [[ $name =~ $OTHER_SKIP ]] && continue
+            n=${OTHER_RUNS:-$runs}
         fi
-        local s="$work/$set-$(basename "$b").bin"
-        read -r sec kb < <(timed "$b/kvrac" plot "$work/$name.kvs" -o "$work/$name.prn" --settings "$s")
-        local sum
-        sum=$(sha256sum "$work/$name.prn" | cut -c1-16)
-        local d
-        d=$(decodes "$images/$png" "$b/kvrac" plot "$work/$name.kvs" -o "$work/$name-d.prn" --settings "$s")
-        echo "$name build=$b seconds=$sec peak_rss_kb=$kb decodes=$d job_sha256=$sum..."
+        local result
+        result=$(COUNT="$images/$png" timed "$n" "$b/kvrac" plot "$work/$name.kvs" -o "$work/$name.prn" \
+            --settings "$work/$set-$(basename "$b").bin")
+        read -r sec kb d <<<"$result"
+        echo "$name build=$b runs=$n seconds=$sec peak_rss_kb=$kb $d job_sha256=$(sha256sum "$work/$name.prn" | cut -c1-16)..."
     done
 }
 
@@ -92,13 +96,13 @@ plot_case photo8k-a0 a0 "unit in\nimage 0 0 46.7 33.1 \"$images/photo-8k.png\"\n
 plot_case photo16k-a0 a0 "unit in\nimage 0 0 46.7 33.1 \"$images/photo-16k.png\"\n" photo-16k.png
 # 28063 x 19871 pixels at 600 dpi: 46.7717 x 33.1183 in.
 plot_case cad-a0-1to1 a0 "unit in\nimage 0 0 46.7717 33.1183 \"$images/cad.png\"\n" cad.png
-read -r g4_s g4_kb < <(timed tiffcp -c g4 "$images/cad.tif" "$work/cad-g4.tif")
+read -r g4_s g4_kb < <(timed "$runs" tiffcp -c g4 "$images/cad.tif" "$work/cad-g4.tif")
 echo "cad-a0-1to1 tiffcp_g4 seconds=$g4_s peak_rss_kb=$g4_kb"
 
 # A3 (16.533 x 11.68 in: 9920 x 7008 dots at 600 dpi) covered by the 8000 x 6000 photo.
 plot_case photo8k-a3 a3 "unit in\nimage 0 0 16.533 11.68 \"$images/photo-8k.png\"\n" photo-8k.png
 if [ -x /usr/bin/convert ] && /usr/bin/convert -version 2>/dev/null | grep -q ImageMagick; then
-    read -r im_s im_kb < <(timed /usr/bin/convert "$images/photo-8k.png" -sample 9920x7008! \
+    read -r im_s im_kb < <(timed "$runs" /usr/bin/convert "$images/photo-8k.png" -sample 9920x7008! \
         -colorspace Gray -ordered-dither o8x8 -monochrome -compress Group4 "$work/a3.tif")
     echo "photo8k-a3 imagemagick seconds=$im_s peak_rss_kb=$im_kb"
 else

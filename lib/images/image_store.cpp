@@ -6,9 +6,10 @@
 // 24 MB. So colour images usually go through the file and one-bit images usually stay
 // in memory, and both are written once and read once.
 //
-// Columns order keeps one-bit images as columns of bits, so that a column is read a
-// byte (eight rows) at a time: rows are gathered 512 at a time and turned into
-// columns with an 8 x 8 bit transpose. Colour bands stay rows of the band's columns.
+// Columns order keeps images as columns, so that a column is read straight through:
+// one-bit images as columns of bits, read a byte (eight rows) at a time, made from
+// rows gathered 512 at a time with 8 x 8 bit transposes; colour images as columns of
+// three-byte pixels, made from rows gathered 64 at a time.
 //
 // The file: bands of columns one after the other, each written from chunks of rows as
 // the source delivers them (one seek per band and chunk) and read back whole. An
@@ -40,9 +41,18 @@ size_t row_bytes(const image_store& st) {
     return st.mono ? (static_cast<size_t>(st.width) + 7) / 8 : static_cast<size_t>(st.width) * 3;
 }
 
-// Bytes of one column of bits (mono, columns order).
+// Bytes that `rows` rows of one column take in columns order, and where row y (a
+// multiple of 8 for a one-bit image) starts in a column.
+size_t span_bytes(const image_store& st, int64_t rows) {
+    return st.mono ? static_cast<size_t>(rows + 7) / 8 : static_cast<size_t>(rows) * 3;
+}
+size_t span_at(const image_store& st, int64_t y) {
+    return st.mono ? static_cast<size_t>(y) / 8 : static_cast<size_t>(y) * 3;
+}
+
+// Bytes of one whole column in columns order.
 size_t column_bytes(const image_store& st) {
-    return (static_cast<size_t>(st.height) + 7) / 8;
+    return span_bytes(st, st.height);
 }
 
 int seek_to(std::FILE* f, int64_t offset) {
@@ -148,9 +158,11 @@ inline void transpose8(const uint8_t r[8], uint8_t c[8]) {
     for (int j = 7; j >= 0; --j, x >>= 8) c[j] = static_cast<uint8_t>(x);
 }
 
-// Rows gathered before they are turned into columns: 64 bytes of each column, one
-// cache line, are written at a time.
-constexpr int32_t transpose_rows = 512;
+// Rows gathered before they are turned into columns, so that each column receives
+// 64 bytes (one-bit: a cache line) or 192 bytes (colour) at a time.
+int32_t block_rows(const image_store& st) {
+    return st.mono ? 512 : 64;
+}
 
 // Turns rows (rb bytes each, a multiple of 8 of them: groups of eight) into bytes
 // at, at + 1, ... at + groups - 1 of every column of cols (stride bytes a column).
@@ -248,8 +260,17 @@ int feed_columns(image_store& st, row_feed& feed, int32_t rows, std::vector<uint
         if (feed_row(st, feed, &row, why) < 0) return -1;
         std::memcpy(buf.data() + static_cast<size_t>(i) * rb, row, rb);
     }
-    std::fill(buf.begin() + static_cast<ptrdiff_t>(static_cast<size_t>(rows) * rb), buf.end(), 0);
-    rows_to_columns(buf.data(), rb, groups, st.width, cols, stride, at);
+    if (st.mono) {
+        std::fill(buf.begin() + static_cast<ptrdiff_t>(static_cast<size_t>(rows) * rb), buf.end(),
+                  0);
+        rows_to_columns(buf.data(), rb, groups, st.width, cols, stride, at);
+        return 0;
+    }
+    for (int32_t x = 0; x < st.width; ++x) {
+        uint8_t* dst = cols + static_cast<size_t>(x) * stride + at;
+        const uint8_t* src = buf.data() + static_cast<size_t>(x) * 3;
+        for (int32_t i = 0; i < rows; ++i, dst += 3, src += rb) std::memcpy(dst, src, 3);
+    }
     return 0;
 }
 
@@ -308,88 +329,58 @@ int32_t band_columns(const image_store& st, int32_t x) {
 // Fills a columns-order store from feed: whole in memory, or through the file.
 int fill_columns(image_store& st, row_feed& feed, size_t budget, const std::string& folder,
                  std::string* why) {
-    const size_t rb = row_bytes(st), cb = column_bytes(st);
-    const uint64_t whole =
-        st.mono ? static_cast<uint64_t>(cb) * st.width : static_cast<uint64_t>(rb) * st.height;
-    const uint8_t* row = nullptr;
+    const size_t cb = column_bytes(st);
+    const uint64_t whole = static_cast<uint64_t>(cb) * st.width;
+    const int32_t block = block_rows(st);
+    std::vector<uint8_t> buf;
     if (!st.file && whole <= budget) {
         st.band_span = st.width;
         st.b0 = 0, st.b1 = st.width;
-        st.stride = st.mono ? cb : rb;
+        st.stride = cb;
         st.band.assign(static_cast<size_t>(whole), 0);
-        if (!st.mono) {
-            for (int32_t y = 0; y < st.height; ++y) {
-                if (feed_row(st, feed, &row, why) < 0) return -1;
-                std::memcpy(st.band.data() + static_cast<size_t>(y) * rb, row, rb);
-            }
-            return 0;
-        }
-        std::vector<uint8_t> buf;
-        for (int32_t y = 0; y < st.height; y += transpose_rows)
-            if (feed_columns(st, feed, std::min(transpose_rows, st.height - y), buf, st.band.data(),
-                             cb, static_cast<size_t>(y / 8), why) < 0)
+        for (int32_t y = 0; y < st.height; y += block)
+            if (feed_columns(st, feed, std::min(block, st.height - y), buf, st.band.data(), cb,
+                             span_at(st, y), why) < 0)
                 return -1;
         return 0;
     }
-    // Through the file: half the budget for a chunk of rows, half for a band.
-    const uint64_t half = std::max<uint64_t>(1, budget / 2);
+    // Through the file: half the budget for a band, a quarter for a chunk of rows (more
+    // chunks only cost more seeks), the rest left to the plot itself.
+    const uint64_t half = std::max<uint64_t>(1, budget / 2),
+                   quarter = std::max<uint64_t>(1, budget / 4);
     if (!st.file && open_temp(st, folder, why) < 0) return -1;
-    if (st.mono) {
-        const uint64_t r =
-            std::max<uint64_t>(8, half / std::max<uint64_t>(1, st.width / 8) / 8 * 8);
-        st.chunk_rows = static_cast<int32_t>(std::min<uint64_t>(r, (st.height + 7) / 8 * 8));
-        st.band_span = static_cast<int32_t>(
-            std::clamp<uint64_t>(half / cb, 1, static_cast<uint64_t>(st.width)));
-    } else {
-        st.chunk_rows = static_cast<int32_t>(
-            std::clamp<uint64_t>(half / rb, 1, static_cast<uint64_t>(st.height)));
-        st.band_span = static_cast<int32_t>(
-            std::clamp<uint64_t>(half / (3ull * st.height), 1, static_cast<uint64_t>(st.width)));
-    }
-    const size_t column_size = st.mono ? cb : static_cast<size_t>(st.height) * 3;
+    const uint64_t rows = st.mono ? quarter * 8 / static_cast<uint64_t>(st.width) / 8 * 8
+                                  : quarter / (3ull * static_cast<uint64_t>(st.width));
+    st.chunk_rows = static_cast<int32_t>(std::clamp<uint64_t>(
+        rows, st.mono ? 8 : 1, st.mono ? (st.height + 7ull) / 8 * 8 : st.height));
+    st.band_span = static_cast<int32_t>(std::clamp<uint64_t>(half / cb, 1, st.width));
     st.band_offset.clear();
     for (int64_t x = 0, at = st.staged_bytes; x < st.width; x += st.band_span) {
         st.band_offset.push_back(at);
         at += static_cast<int64_t>(band_columns(st, static_cast<int32_t>(x))) *
-              static_cast<int64_t>(column_size);
+              static_cast<int64_t>(cb);
     }
-    const size_t r8 = static_cast<size_t>(st.chunk_rows) / 8;
-    std::vector<uint8_t> chunk(st.mono ? r8 * st.width : static_cast<size_t>(st.chunk_rows) * rb);
-    std::vector<uint8_t> buf;
+    // A chunk holds columns of chunk_rows rows; band b keeps, chunk after chunk, its
+    // columns' share of each.
+    const size_t chunk_stride = span_bytes(st, st.chunk_rows);
+    std::vector<uint8_t> chunk(chunk_stride * static_cast<size_t>(st.width));
     for (int32_t y0 = 0; y0 < st.height; y0 += st.chunk_rows) {
-        const int32_t rows = std::min(st.chunk_rows, st.height - y0);
-        if (!st.mono) {
-            for (int32_t i = 0; i < rows; ++i) {
-                if (feed_row(st, feed, &row, why) < 0) return -1;
-                std::memcpy(chunk.data() + static_cast<size_t>(i) * rb, row, rb);
-            }
-        } else {
-            for (int32_t i = 0; i < rows; i += transpose_rows)
-                if (feed_columns(st, feed, std::min(transpose_rows, rows - i), buf, chunk.data(),
-                                 r8, static_cast<size_t>(i / 8), why) < 0)
-                    return -1;
-        }
-        // Each band's share of the chunk goes after the band's earlier chunks.
-        const size_t rows8 = (static_cast<size_t>(rows) + 7) / 8;
+        const int32_t n = std::min(st.chunk_rows, st.height - y0);
+        for (int32_t i = 0; i < n; i += block)
+            if (feed_columns(st, feed, std::min(block, n - i), buf, chunk.data(), chunk_stride,
+                             span_at(st, i), why) < 0)
+                return -1;
+        const size_t piece = span_bytes(st, n);
         for (size_t b = 0; b < st.band_offset.size(); ++b) {
             const int32_t x0 = static_cast<int32_t>(b) * st.band_span, k = band_columns(st, x0);
             errno = 0;
-            if (st.mono) {
-                const int64_t at = st.band_offset[b] + static_cast<int64_t>(k) * (y0 / 8);
-                if (seek_to(st.file, at) != 0) return io_failure(st, "write", errno, why);
-                for (int32_t j = 0; j < k; ++j)
-                    if (std::fwrite(chunk.data() + static_cast<size_t>(x0 + j) * r8, 1, rows8,
-                                    st.file) != rows8)
-                        return io_failure(st, "write", errno, why);
-            } else {
-                const size_t piece = static_cast<size_t>(k) * 3;
-                const int64_t at = st.band_offset[b] + static_cast<int64_t>(y0) * piece;
-                if (seek_to(st.file, at) != 0) return io_failure(st, "write", errno, why);
-                for (int32_t i = 0; i < rows; ++i)
-                    if (std::fwrite(chunk.data() + static_cast<size_t>(i) * rb + x0 * 3ull, 1,
-                                    piece, st.file) != piece)
-                        return io_failure(st, "write", errno, why);
-            }
+            const int64_t at =
+                st.band_offset[b] + static_cast<int64_t>(k) * static_cast<int64_t>(span_at(st, y0));
+            if (seek_to(st.file, at) != 0) return io_failure(st, "write", errno, why);
+            for (int32_t j = 0; j < k; ++j)
+                if (std::fwrite(chunk.data() + static_cast<size_t>(x0 + j) * chunk_stride, 1, piece,
+                                st.file) != piece)
+                    return io_failure(st, "write", errno, why);
         }
     }
     st.b0 = st.b1 = 0;
@@ -451,29 +442,22 @@ int image_store_hold(image_store& st, int32_t at, std::string* why) {
     }
     const int32_t k = band_columns(st, x0);
     st.b0 = st.b1 = 0;
-    if (!st.mono) {
-        st.stride = static_cast<size_t>(k) * 3;
-        st.band.resize(st.stride * static_cast<size_t>(st.height));
-        if (read_at(st, st.band_offset[static_cast<size_t>(b)], st.band.data(), st.band.size(),
-                    why) < 0)
+    // The band's chunks, each k columns of a chunk's rows, joined into whole columns.
+    const size_t cb = column_bytes(st);
+    st.stride = cb;
+    st.band.resize(cb * static_cast<size_t>(k));
+    std::vector<uint8_t> piece(span_bytes(st, st.chunk_rows) * static_cast<size_t>(k));
+    for (int32_t y0 = 0; y0 < st.height; y0 += st.chunk_rows) {
+        const size_t n = span_bytes(st, std::min(st.chunk_rows, st.height - y0));
+        const size_t at = span_at(st, y0);
+        if (read_at(st,
+                    st.band_offset[static_cast<size_t>(b)] +
+                        static_cast<int64_t>(k) * static_cast<int64_t>(at),
+                    piece.data(), n * k, why) < 0)
             return -1;
-    } else {
-        // The band's chunks, each k columns of a chunk's rows, joined into whole columns.
-        const size_t cb = column_bytes(st), r8 = static_cast<size_t>(st.chunk_rows) / 8;
-        st.stride = cb;
-        st.band.resize(cb * static_cast<size_t>(k));
-        std::vector<uint8_t> piece(r8 * static_cast<size_t>(k));
-        for (int32_t y0 = 0; y0 < st.height; y0 += st.chunk_rows) {
-            const size_t rows8 =
-                (static_cast<size_t>(std::min(st.chunk_rows, st.height - y0)) + 7) / 8;
-            if (read_at(st,
-                        st.band_offset[static_cast<size_t>(b)] + static_cast<int64_t>(k) * (y0 / 8),
-                        piece.data(), rows8 * k, why) < 0)
-                return -1;
-            for (int32_t j = 0; j < k; ++j)
-                std::memcpy(st.band.data() + static_cast<size_t>(j) * cb + y0 / 8,
-                            piece.data() + static_cast<size_t>(j) * rows8, rows8);
-        }
+        for (int32_t j = 0; j < k; ++j)
+            std::memcpy(st.band.data() + static_cast<size_t>(j) * cb + at,
+                        piece.data() + static_cast<size_t>(j) * n, n);
     }
     st.b0 = x0, st.b1 = x0 + k;
     return 0;

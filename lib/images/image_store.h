@@ -22,8 +22,8 @@ constexpr size_t image_store_default_budget = size_t{256} << 20;
 
 // How the held band is laid out.
 enum class image_store_order {
-    columns, // bands of whole columns: mono as columns of bits (bit 7 of a column's
-             // first byte is row 0), colour as rows of the band's columns (3 bytes a pixel)
+    columns, // bands of whole columns, top to bottom: bits (bit 7 of a column's first
+             // byte is row 0) or 3-byte pixels
     rows,    // bands of whole rows: rows of bits (mono) or of 3-byte pixels, left to right
 };
 

@@ -400,10 +400,10 @@ const uint8_t* KVRAC_CDECL get_rows(uint8_t* q) {
         if (img.mono) {
             sample_bits(*s, out, band + static_cast<size_t>(col) * stride, n, L);
         } else {
+            const uint8_t* pixels = band + static_cast<size_t>(col) * stride;
             for (int32_t i = 0; i < L; ++i) {
-                std::memcpy(
-                    out + static_cast<size_t>(i) * 3,
-                    band + static_cast<size_t>(along) * stride + static_cast<size_t>(col) * 3, 3);
+                std::memcpy(out + static_cast<size_t>(i) * 3,
+                            pixels + static_cast<size_t>(along) * 3, 3);
                 along += whole;
                 if ((rest += part) >= L) rest -= L, ++along;
             }
