@@ -404,6 +404,8 @@ int image_store_fill(image_store& st, image_source& source, image_store_order or
     feed.source = &source;
     int rc = 0;
     if (info.interlaced || order == image_store_order::rows) {
+        // Staged rows that feed columns share the budget with them.
+        if (order == image_store_order::columns) budget = std::max<size_t>(1, budget / 2);
         if (static_cast<uint64_t>(rb) * st.height > budget) rc = open_temp(st, folder, why);
         if (rc == 0) rc = stage_rows(st, source, budget, &staged, why);
         feed.source = nullptr;
