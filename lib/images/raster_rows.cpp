@@ -237,6 +237,12 @@ int store_line(image_slot& s, image_store_order order, int32_t at) {
         if (s.source && s.reader_next_y > 0 && s.source->rewind() < 0)
             return fail_source(s, s.source->error());
         if (open_source(s) < 0) return -1;
+        // Every read from the store trusts the size and kind the image was announced
+        // with: a file replaced since then is not decoded at all.
+        const image_info& info = s.source->info();
+        if (info.width != s.image.width || info.height != s.image.height ||
+            info.mono != s.image.mono)
+            return fail_source(s, "the file changed while the plot ran");
         if (image_store_fill(s.store, *s.source, order, rows_state.store_budget,
                              rows_state.store_folder, &why) < 0)
             return fail_source(s, why);
@@ -244,9 +250,6 @@ int store_line(image_slot& s, image_store_order order, int32_t at) {
         s.bx0 = s.bx1 = s.by0 = s.by1 = 0;
         std::vector<uint8_t>().swap(s.band);
         s.store_filled = true;
-        // Every read below trusts the size the image was announced with.
-        if (s.store.width != s.image.width || s.store.height != s.image.height)
-            return fail_source(s, "the file changed while the plot ran");
     }
     if (image_store_hold(s.store, at, &why) < 0) return fail_source(s, why);
     return 0;
@@ -421,11 +424,8 @@ const uint8_t* KVRAC_CDECL get_rows(uint8_t* q) {
             sample_bits(*s, out, row, n, L);
         } else {
             for (int32_t i = 0; i < L; ++i) {
-                if (img.mono)
-                    out[i] = bit_at(row, along) ? 1 : 0;
-                else
-                    std::memcpy(out + static_cast<size_t>(i) * 3,
-                                row + static_cast<size_t>(along) * 3, 3);
+                std::memcpy(out + static_cast<size_t>(i) * 3, row + static_cast<size_t>(along) * 3,
+                            3);
                 along += whole;
                 if ((rest += part) >= L) rest -= L, ++along;
             }

@@ -312,6 +312,35 @@ TEST_F(Image, OneBitColumnsNearOneToOneComeFromTheStoreAByteAtATime) {
     raster_rows_reset(raster_band_budget);
 }
 
+TEST_F(Image, AFileReplacedSinceItsLineWasReadIsNotDecoded) {
+    // Announced as a one-bit image of 70 x 45, the file now holds colour of 30 x 20:
+    // the store would be read with the wrong size, so every column is an error.
+    write_png(dir / "c.png", picture(30, 20, PNG_COLOR_TYPE_RGB, 8, false,
+                                     [](int, int, uint8_t* p) { p[0] = p[1] = p[2] = 9; }));
+    raster_rows_reset(raster_band_budget);
+    script_image img{0, 0, 70, 45, (dir / "c.png").string(), 70, 45, true, false, 7, 4};
+    std::vector<uint8_t> rec(2064, 0);
+    const int32_t id = raster_rows_announce(img, rec.data());
+    auto* get = host_addr_fn<get_rows_fn>(le_u32(rec.data(), 4));
+    const uint64_t decodes = image_decodes();
+    for (int x = 0; x < 3; ++x) {
+        uint8_t q[raster_request_size] = {};
+        le_put_i32(q, 0, x);
+        le_put_i32(q, 8, x);
+        le_put_i32(q, 12, 44);
+        le_put_i32(q, 16, x);
+        le_put_i32(q, 32, id);
+        le_put_i32(q, 40, 7);
+        EXPECT_EQ(le_i16(get(q), 14), 1);
+    }
+    EXPECT_EQ(image_decodes() - decodes, 1u); // opened once to see it, never again
+    EXPECT_EQ(raster_rows_failed_line(), 4);
+    EXPECT_NE(raster_rows_failure().find("changed while the plot ran"), std::string::npos)
+        << raster_rows_failure();
+    EXPECT_EQ(store_files_in(dir), 0);
+    raster_rows_reset(raster_band_budget);
+}
+
 TEST_F(Image, CornersNameTheSameRectangleInAnyOrder) {
     settings(23, 0x0100);
     write_png(dir / "m.png", picture(10, 20, PNG_COLOR_TYPE_GRAY, 1, false,
