@@ -118,23 +118,26 @@ int open_temp(image_store& st, const std::string& folder, std::string* why) {
     return -1;
 }
 
-// Puts the pixels a decoded row carries into dst, a full row of the compact form.
-void place_pixels(uint8_t* dst, const image_row& row, bool mono) {
+// Puts the pixels a decoded row carries into dst, a full row of width pixels in the
+// compact form. Pixels a source would place outside the row are dropped.
+void place_pixels(uint8_t* dst, const image_row& row, bool mono, int32_t width) {
+    if (row.x0 < 0 || row.dx < 1 || row.x0 >= width) return;
+    const int32_t count = std::min<int32_t>(row.count, (width - row.x0 - 1) / row.dx + 1);
     if (!mono) {
         if (row.dx == 1) {
             std::memcpy(dst + static_cast<size_t>(row.x0) * 3, row.pixels,
-                        static_cast<size_t>(row.count) * 3);
+                        static_cast<size_t>(count) * 3);
             return;
         }
-        for (int32_t j = 0; j < row.count; ++j)
+        for (int32_t j = 0; j < count; ++j)
             std::memcpy(dst + static_cast<size_t>(row.x0 + j * row.dx) * 3, row.pixels + j * 3, 3);
         return;
     }
     if (row.dx == 1 && row.x0 == 0) {
-        std::memcpy(dst, row.pixels, (static_cast<size_t>(row.count) + 7) / 8);
+        std::memcpy(dst, row.pixels, (static_cast<size_t>(count) + 7) / 8);
         return;
     }
-    for (int32_t j = 0; j < row.count; ++j) {
+    for (int32_t j = 0; j < count; ++j) {
         const int32_t x = row.x0 + j * row.dx;
         const uint8_t m = static_cast<uint8_t>(0x80 >> (x % 8));
         if (row.pixels[j / 8] >> (7 - j % 8) & 1)
@@ -190,10 +193,9 @@ struct row_feed {
     std::vector<uint8_t> chunk; // staged rows read from the file
     int32_t chunk_y0, chunk_y1; // rows held in chunk
     int32_t next_y;             // the row the next call delivers
-    int32_t source_y;           // next row the source delivers; its later rows come after
     image_row pending;          // a source row read ahead of its turn
-    bool has_pending;
-    bool ended; // the source has no more rows
+    bool has_pending;           // pending holds a row not yet placed
+    bool ended;                 // the source has no more rows
 };
 
 // Delivers row feed.next_y in *out. Returns 0, or -1 with *why set.
@@ -234,7 +236,7 @@ int feed_row(image_store& st, row_feed& feed, const uint8_t** out, std::string* 
     }
     feed.row.assign(rb, 0);
     while (feed.has_pending && feed.pending.y <= y) {
-        if (feed.pending.y == y) place_pixels(feed.row.data(), feed.pending, st.mono);
+        if (feed.pending.y == y) place_pixels(feed.row.data(), feed.pending, st.mono, st.width);
         const int got = feed.source->next(&feed.pending);
         if (got < 0) {
             *why = feed.source->error();
@@ -296,7 +298,7 @@ int stage_rows(image_store& st, image_source& source, size_t budget, std::vector
         if (got == 0) break;
         if (r.y < 0 || r.y >= st.height) continue;
         if (in_memory) {
-            place_pixels(memory->data() + static_cast<size_t>(r.y) * rb, r, st.mono);
+            place_pixels(memory->data() + static_cast<size_t>(r.y) * rb, r, st.mono, st.width);
             continue;
         }
         // A partial row joins what earlier passes put in the same row.
@@ -306,7 +308,7 @@ int stage_rows(image_store& st, image_source& source, size_t budget, std::vector
         } else {
             std::fill(row.begin(), row.end(), 0);
         }
-        place_pixels(row.data(), r, st.mono);
+        place_pixels(row.data(), r, st.mono, st.width);
         if (write_at(st, at, row.data(), rb, why) < 0) return -1;
         written[static_cast<size_t>(r.y)] = true;
     }
