@@ -2,12 +2,15 @@
 #include "kvrac/commands.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "images/raster_rows.h"
 #include "kvrac/dialog_cmd.h"
 #include "kvrac/drawing_cmd.h"
 #include "kvrac/plot_cmd.h"
@@ -76,7 +79,7 @@ const char show_help[] = "Usage: kvrac show [--settings PATH]\n"
 const char plot_help[] =
     "Usage: kvrac plot SCRIPT|DRAWING [-o JOB] [--area LxW] [--settings PATH]\n"
     "                  [--scale 1:N] [--fit] [--center] [--rotate DEG] [--origin X,Y]\n"
-    "                  [--units mm|in] [--pens FILE]\n"
+    "                  [--units mm|in] [--pens FILE] [--image-memory MB]\n"
     "\n"
     "Plots a script (see docs/plot-scripts.md), a DXF drawing or an HP-GL/2 plot file\n"
     "(told apart by their content, then their extension) with the stored settings and\n"
@@ -94,6 +97,9 @@ const char plot_help[] =
     "  --preview PNG     also draw the job written as a picture (see kvrac view)\n"
     "  --label TEXT      label printed with the job: printable ASCII without '\"', at\n"
     "                    most 64 characters; used for this plot only, never stored\n"
+    "  --image-memory MB memory an image on a rotated sheet may take once decoded\n"
+    "                    (default 256, or KVRAC_IMAGE_MEMORY); a larger image goes\n"
+    "                    through a temporary file beside the job\n"
     "\n"
     "The driver shows its plot-time dialog before the job starts. With no dialog\n"
     "option it is left with \"Annuler\", so the stored settings stay as they are (the\n"
@@ -153,6 +159,7 @@ struct command_line {
     bool reset;                        // config --reset
     std::string output;                // plot -o
     std::string area;                  // plot --area
+    std::string image_memory;          // plot --image-memory
     bool interactive;                  // config and plot --interactive
     std::vector<dialog_option> dialog; // config and plot: options acting on the dialogs
     std::string png;                   // curve --png
@@ -219,7 +226,8 @@ std::string nearest(const std::string& word, const std::vector<std::string>& kno
 int unknown_option(const std::string& option, const std::string& command) {
     std::vector<std::string> known = {"--settings", "--help", "--version"};
     if (command == "config") known.insert(known.end(), {"--reset", "--interactive"});
-    if (command == "plot") known.insert(known.end(), {"--output", "--area", "--interactive"});
+    if (command == "plot")
+        known.insert(known.end(), {"--output", "--area", "--interactive", "--image-memory"});
     if (command == "curve") known.push_back("--png");
     if (command == "view") known.insert(known.end(), {"--output", "--dpi", "--page", "--summary"});
     if (command == "config" || command == "plot")
@@ -265,7 +273,7 @@ int print_help(const std::string& command) {
 
 // Parses argv into cmd. Returns 0, or 2 after reporting a usage error.
 int parse(int argc, char** argv, command_line& cmd) {
-    cmd = {"", {}, nullptr, false, false, false, "", "", false, {}, "", "", "", "", false, {}};
+    cmd = {"", {}, nullptr, false, false, false, "", "", "", false, {}, "", "", "", "", false, {}};
     hint_command.clear();
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -291,6 +299,9 @@ int parse(int argc, char** argv, command_line& cmd) {
                    (cmd.command == "plot" || cmd.command == "view")) {
             if (i + 1 >= argc) return usage_error(a.c_str(), " needs a value");
             cmd.output = argv[++i];
+        } else if (a == "--image-memory" && cmd.command == "plot") {
+            if (i + 1 >= argc) return usage_error("--image-memory needs a number of megabytes", "");
+            cmd.image_memory = argv[++i];
         } else if ((a == "--area" && cmd.command == "plot") ||
                    ((a == "--dpi" || a == "--page") && cmd.command == "view")) {
             if (i + 1 >= argc) return usage_error(a.c_str(), " needs a value");
@@ -362,6 +373,18 @@ int plot_command(const command_line& cmd) {
                         &extra) != 3 ||
             (x != 'x' && x != 'X') || !(o.area_length > 0) || !(o.area_width > 0))
             return usage_error("--area takes LENGTHxWIDTH in inches, not ", cmd.area);
+    }
+    if (!cmd.image_memory.empty()) {
+        char* end = nullptr;
+        errno = 0;
+        const long long mb = std::strtoll(cmd.image_memory.c_str(), &end, 10);
+        if (errno || *end || mb < 1 || mb > (1 << 20))
+            return usage_error("--image-memory takes whole megabytes from 1 to 1048576, not ",
+                               cmd.image_memory);
+        o.image_memory = static_cast<size_t>(mb) << 20;
+    } else if (raster_rows_env_budget() < 0) {
+        return usage_error("KVRAC_IMAGE_MEMORY takes whole megabytes from 1 to 1048576, not ",
+                           std::getenv("KVRAC_IMAGE_MEMORY"));
     }
     if (o.script == "-" && o.output.empty())
         return usage_error("a script read from standard input needs -o", "");

@@ -7,9 +7,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "drawing/script.h"
 #include "host/wire.h"
+#include "images/image_store.h"
 #include "images/raster_rows.h"
 #include "link/plot_job.h"
 #include "link/plot_sequence.h"
@@ -99,6 +101,11 @@ int run_plot(const plot_options& o) {
     } else {
         status = plot_job_start(job);
     }
+    // An image too large for memory goes through a temporary file beside the job (the
+    // system's temporary folder for a job written straight to a device or a pipe).
+    const std::string store_folder =
+        job.out.temp.empty() ? "" : std::filesystem::path(job.out.temp).parent_path().string();
+    raster_rows_store(o.image_memory, store_folder);
 
     drawing_tally drawing{
         0,
@@ -119,6 +126,17 @@ int run_plot(const plot_options& o) {
             std::fprintf(stderr, "kvrac: %s\n", reader.error.c_str());
             status = 2;
             break;
+        }
+        if (cmd.op == script_op::image) {
+            // Refused on its header alone, before any of its pixels is decoded.
+            const std::string refusal = image_size_refusal(cmd.image.width, cmd.image.height);
+            if (!refusal.empty()) {
+                std::fprintf(stderr, "kvrac: %s:%ld: image %s %s; no job written\n",
+                             reader.name.c_str(), reader.line_number, cmd.image.path.c_str(),
+                             refusal.c_str());
+                status = 2;
+                break;
+            }
         }
         tally(drawing, cmd);
         std::memset(message.data(), 0, dirty);

@@ -15,6 +15,7 @@ struct plot_options {
     double area_length; // --area: asked sides in inches, 0 = the whole area
     double area_width;
     std::vector<dialog_option> dialog; // options acting on the plot-time dialog
+    size_t image_memory = 0;           // --image-memory in bytes; 0 = environment or default
 };
 
 // Plots a script into a job file. Returns 0 done, 1 the driver answered a failure,

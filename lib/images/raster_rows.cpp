@@ -1,17 +1,20 @@
-// The host's side of raster images: row requests answered from PNG files.
+// The host's side of raster images: row requests answered from image files.
 //
 // Workload: one request per device line of the image, some 20,000 for a sheet at
 // 600 dpi, each for up to 28,000 pixels. A request costs a pass over its line, which
-// reads the cached band; refilling the band decodes the file. Rows of an unrotated
-// sheet are asked top to bottom, so one open reader serves the whole image in a single
-// pass; columns of a rotated sheet are asked left to right, and each band of columns
-// costs one pass over the file. An interlaced file is read whole for every band.
+// reads cached pixels. Rows of an unrotated sheet are asked top to bottom, so one open
+// source serves the whole image in a single pass through a small band of rows.
+// Columns of a rotated sheet are asked left to right: the image is decoded once into
+// an image store (image_store.h), in memory or through a temporary file, and each
+// column is read from there; so is an interlaced file, whose rows come in passes.
 #include "images/raster_rows.h"
 
 #include <algorithm>
 #include <cassert>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <unistd.h>
@@ -19,6 +22,7 @@
 
 #include "host/wire.h"
 #include "images/image_source.h"
+#include "images/image_store.h"
 #include "platform/host_address.h"
 #include "raster/raster_image.h"
 
@@ -38,8 +42,15 @@ struct image_slot {
     size_t band_stride;                   // bytes per cached row
     std::vector<uint8_t> band;            // mono: bits, 1 = black; colour: red, green, blue
     std::unique_ptr<image_source> source; // the file being read, kept open between bands
+    image_store store;                    // the image decoded whole, once store_filled
+    bool store_filled;                    // store holds the image (and source is closed)
     int32_t reader_next_y;                // next row the open reader delivers (not interlaced)
     std::vector<uint8_t> line;            // the answer's pixel bytes
+    int64_t runs_n;                       // one-bit lines: source length runs are for
+    int32_t runs_L;                       // and line length; 0 = not worked out
+    std::vector<int32_t> runs;            // (first pixel, first source pixel, count) of
+                                          // each stretch where the source steps by one;
+                                          // empty when stretches are short
     host_addr line_addr;                  // host address of line's bytes; 0 = not registered
     uint8_t result[raster_result_size];   // the answer's result record
     bool failed;                          // the file could not be decoded: every answer is an error
@@ -51,16 +62,21 @@ struct image_slot {
 struct raster_rows_state {
     image_slot slots[2];                        // the pending image and the one being sent, at most
     int32_t next_id;                            // host value of the next image, from 1
-    size_t band_budget;                         // bytes of cached pixels per image
+    size_t band_budget;                         // bytes of streamed rows cached per image
+    size_t store_budget;                        // bytes of an image store kept in memory
+    std::string store_folder;                   // where store files go; "" = system's
     std::string failure;                        // why the first failed image failed
     long failed_line;                           // its script line; 0 = none
     uint8_t unknown_result[raster_result_size]; // answer to a request for no known image
 };
 
-raster_rows_state rows_state = {{}, 1, raster_band_budget, {}, 0, {}};
+raster_rows_state rows_state = {{}, 1, raster_band_budget, image_store_default_budget, {}, {},
+                                0,  {}};
 
 void release_slot(image_slot& s) {
     s.source.reset();
+    image_store_close(s.store);
+    s.store_filled = false;
     if (s.line_addr) host_addr_forget(s.line_addr);
     s.line_addr = 0;
     std::vector<uint8_t>().swap(s.band);
@@ -184,26 +200,123 @@ int fill_band(image_slot& s, int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
     return 0;
 }
 
-// Makes sure pixel (x, y) is cached: rotated paper caches bands of whole columns,
-// unrotated paper bands of whole rows. Returns 0 or -1.
-int cache_pixel(image_slot& s, int32_t x, int32_t y, bool rotated) {
-    if (x >= s.bx0 && x < s.bx1 && y >= s.by0 && y < s.by1) return 0;
+// Makes sure row y is cached, in a band of whole rows streamed from the source.
+// Returns 0 or -1.
+int cache_row(image_slot& s, int32_t y) {
+    if (y >= s.by0 && y < s.by1) return 0;
     const int64_t w = s.image.width, h = s.image.height;
     const int64_t budget = static_cast<int64_t>(rows_state.band_budget);
-    if (rotated) {
-        const int64_t column_bytes = s.image.mono ? (h + 7) / 8 : h * 3;
-        int64_t k = std::max<int64_t>(1, budget / column_bytes);
-        k = std::min<int64_t>(k, w - x);
-        return fill_band(s, x, static_cast<int32_t>(x + k), 0, static_cast<int32_t>(h));
-    }
-    // Rows of a plain file stream through one open reader: a few at a time will do.
-    // An interlaced file is read whole for every band, so its bands are as large as
-    // the budget allows.
     const int64_t row_bytes = s.image.mono ? (w + 7) / 8 : w * 3;
-    int64_t k = std::max<int64_t>(1, budget / row_bytes);
-    if (!s.source || !s.source->info().interlaced) k = std::min<int64_t>(k, stream_rows);
+    int64_t k = std::clamp<int64_t>(budget / row_bytes, 1, stream_rows);
     k = std::min<int64_t>(k, h - y);
     return fill_band(s, 0, static_cast<int32_t>(w), y, static_cast<int32_t>(y + k));
+}
+
+// Opens the slot's file unless it is open. Returns 0, or -1 (the slot then fails).
+int open_source(image_slot& s) {
+    if (s.source) return 0;
+    std::string why;
+    image_open_options options;
+    options.page = s.image.page;
+    s.source = open_image_source(s.image.path, options, &why);
+    if (!s.source) return fail_source(s, why);
+    s.reader_next_y = 0;
+    return 0;
+}
+
+// Decodes the image once into the slot's store, ordered for columns or rows, and holds
+// the band with line `at`. A store of the other order is dropped first. Returns 0 or
+// -1 (the slot then fails).
+int store_line(image_slot& s, image_store_order order, int32_t at) {
+    std::string why;
+    if (s.store_filled && s.store.order != order) {
+        image_store_close(s.store);
+        s.store_filled = false;
+    }
+    if (!s.store_filled) {
+        if (s.source && s.reader_next_y > 0 && s.source->rewind() < 0)
+            return fail_source(s, s.source->error());
+        if (open_source(s) < 0) return -1;
+        // Every read from the store trusts the size and kind the image was announced
+        // with: a file replaced since then is not decoded at all.
+        const image_info& info = s.source->info();
+        if (info.width != s.image.width || info.height != s.image.height ||
+            info.mono != s.image.mono)
+            return fail_source(s, "the file changed while the plot ran");
+        if (image_store_fill(s.store, *s.source, order, rows_state.store_budget,
+                             rows_state.store_folder, &why) < 0)
+            return fail_source(s, why);
+        s.source.reset();
+        s.bx0 = s.bx1 = s.by0 = s.by1 = 0;
+        std::vector<uint8_t>().swap(s.band);
+        s.store_filled = true;
+    }
+    if (image_store_hold(s.store, at, &why) < 0) return fail_source(s, why);
+    return 0;
+}
+
+// One output byte per pixel from count bits starting at bits[0]'s bit 7: 1 for a set
+// bit, 0 for a clear one.
+void expand_bits(uint8_t* out, const uint8_t* bits, int32_t count) {
+    struct expansions {
+        uint8_t of[256][8];
+        constexpr expansions() : of{} {
+            for (int v = 0; v < 256; ++v)
+                for (int k = 0; k < 8; ++k) of[v][k] = static_cast<uint8_t>(v >> (7 - k) & 1);
+        }
+    };
+    static constexpr expansions table;
+    const int32_t whole = count / 8;
+    for (int32_t i = 0; i < whole; ++i) std::memcpy(out + i * 8, table.of[bits[i]], 8);
+    for (int32_t i = whole * 8; i < count; ++i) out[i] = table.of[bits[i / 8]][i % 8];
+}
+
+// Works out the slot's runs for lines of L pixels over n source pixels (the sampling
+// of get_rows, with the same stepping), or leaves them empty when they would average
+// fewer than 16 pixels: a line is then taken pixel by pixel.
+void plan_runs(image_slot& s, int64_t n, int32_t L) {
+    if (s.runs_n == n && s.runs_L == L) return;
+    s.runs_n = n, s.runs_L = L;
+    s.runs.clear();
+    const int64_t whole = n / L, part = n % L;
+    if (whole > 1) return;
+    int64_t along = 0, rest = 0, expected = -1;
+    for (int32_t i = 0; i < L; ++i) {
+        if (along != expected) {
+            if (s.runs.size() / 3 * 16 > static_cast<size_t>(L)) {
+                s.runs.clear();
+                return;
+            }
+            s.runs.insert(s.runs.end(), {i, static_cast<int32_t>(along), 0});
+        }
+        ++s.runs.back();
+        expected = along + 1;
+        along += whole;
+        if ((rest += part) >= L) rest -= L, ++along;
+    }
+}
+
+// One output byte per pixel for count bits of bits from bit `from` on.
+void expand_run(uint8_t* out, const uint8_t* bits, int64_t from, int32_t count) {
+    for (; count > 0 && from % 8 != 0; --count, ++from) *out++ = bit_at(bits, from) ? 1 : 0;
+    expand_bits(out, bits + from / 8, count);
+}
+
+// A line of a one-bit image: L pixels sampled from the n bits at bits.
+void sample_bits(image_slot& s, uint8_t* out, const uint8_t* bits, int64_t n, int32_t L) {
+    plan_runs(s, n, L);
+    if (!s.runs.empty()) {
+        for (size_t r = 0; r < s.runs.size(); r += 3)
+            expand_run(out + s.runs[r], bits, s.runs[r + 1], s.runs[r + 2]);
+        return;
+    }
+    const int64_t whole = n / L, part = n % L;
+    int64_t along = 0, rest = 0;
+    for (int32_t i = 0; i < L; ++i) {
+        out[i] = bit_at(bits, along) ? 1 : 0;
+        along += whole;
+        if ((rest += part) >= L) rest -= L, ++along;
+    }
 }
 
 // Shows how far the image has come, when standard error is a terminal.
@@ -258,8 +371,21 @@ const uint8_t* KVRAC_CDECL get_rows(uint8_t* q) {
         rotated
             ? scale_index(le_i32(q, raster_request_start_x) - img.x1, w, int64_t{img.x2} - img.x1)
             : scale_index(le_i32(q, raster_request_start_y) - img.y1, h, int64_t{img.y2} - img.y1);
-    // Cache the whole source line: a column of a rotated sheet, else a row.
-    if (cache_pixel(*s, rotated ? fixed : 0, rotated ? 0 : fixed, rotated) < 0) {
+    // Cache the whole source line: a column of a rotated sheet, from the store; a row,
+    // streamed, or from the store for an interlaced file.
+    int cached = 0;
+    if (rotated) {
+        cached = store_line(*s, image_store_order::columns, fixed);
+    } else if (s->store_filled && s->store.order == image_store_order::rows) {
+        cached = store_line(*s, image_store_order::rows, fixed);
+    } else {
+        cached = open_source(*s);
+        if (cached == 0 && s->source->info().interlaced)
+            cached = store_line(*s, image_store_order::rows, fixed);
+        else if (cached == 0)
+            cached = cache_row(*s, fixed);
+    }
+    if (cached < 0) {
         answer_error(s, s->result);
         return s->result;
     }
@@ -268,32 +394,41 @@ const uint8_t* KVRAC_CDECL get_rows(uint8_t* q) {
     const int64_t whole = n / L, part = n % L;
     int64_t along = 0, rest = 0;
     uint8_t* out = s->line.data();
-    const uint8_t* band = s->band.data();
-    const size_t stride = s->band_stride;
+    const image_store& st = s->store;
     if (rotated) {
-        assert(s->by0 == 0 && s->by1 == h && fixed >= s->bx0 && fixed < s->bx1);
-        const int32_t col = fixed - s->bx0;
-        for (int32_t i = 0; i < L; ++i) {
-            const uint8_t* row = band + static_cast<size_t>(along) * stride;
-            if (img.mono)
-                out[i] = bit_at(row, col) ? 1 : 0;
-            else
-                std::memcpy(out + static_cast<size_t>(i) * 3, row + static_cast<size_t>(col) * 3,
-                            3);
-            along += whole;
-            if ((rest += part) >= L) rest -= L, ++along;
+        assert(s->store_filled && fixed >= st.b0 && fixed < st.b1);
+        const uint8_t* band = st.band.data();
+        const size_t stride = st.stride;
+        const int32_t col = fixed - st.b0;
+        if (img.mono) {
+            sample_bits(*s, out, band + static_cast<size_t>(col) * stride, n, L);
+        } else {
+            const uint8_t* pixels = band + static_cast<size_t>(col) * stride;
+            for (int32_t i = 0; i < L; ++i) {
+                std::memcpy(out + static_cast<size_t>(i) * 3,
+                            pixels + static_cast<size_t>(along) * 3, 3);
+                along += whole;
+                if ((rest += part) >= L) rest -= L, ++along;
+            }
         }
     } else {
-        assert(s->bx0 == 0 && s->bx1 == w && fixed >= s->by0 && fixed < s->by1);
-        const uint8_t* row = band + static_cast<size_t>(fixed - s->by0) * stride;
-        for (int32_t i = 0; i < L; ++i) {
-            if (img.mono)
-                out[i] = bit_at(row, along) ? 1 : 0;
-            else
+        const uint8_t* row;
+        if (s->store_filled && st.order == image_store_order::rows) {
+            assert(fixed >= st.b0 && fixed < st.b1);
+            row = st.band.data() + static_cast<size_t>(fixed - st.b0) * st.stride;
+        } else {
+            assert(s->bx0 == 0 && s->bx1 == w && fixed >= s->by0 && fixed < s->by1);
+            row = s->band.data() + static_cast<size_t>(fixed - s->by0) * s->band_stride;
+        }
+        if (img.mono) {
+            sample_bits(*s, out, row, n, L);
+        } else {
+            for (int32_t i = 0; i < L; ++i) {
                 std::memcpy(out + static_cast<size_t>(i) * 3, row + static_cast<size_t>(along) * 3,
                             3);
-            along += whole;
-            if ((rest += part) >= L) rest -= L, ++along;
+                along += whole;
+                if ((rest += part) >= L) rest -= L, ++along;
+            }
         }
     }
     std::memset(s->result, 0, sizeof s->result);
@@ -326,6 +461,8 @@ int32_t raster_rows_announce(const script_image& img, uint8_t* rec) {
     s->image = img;
     s->bx0 = s->bx1 = s->by0 = s->by1 = 0;
     s->reader_next_y = 0;
+    s->store_filled = false;
+    s->runs_n = 0, s->runs_L = 0;
     s->failed = false;
     s->lines_done = 0;
     s->last_line = s->lines_all = 0;
@@ -367,9 +504,27 @@ const std::string& raster_rows_failure() {
     return rows_state.failure;
 }
 
+int64_t raster_rows_env_budget() {
+    const char* text = std::getenv("KVRAC_IMAGE_MEMORY");
+    if (!text || !*text) return 0;
+    char* end = nullptr;
+    errno = 0;
+    const long long mb = std::strtoll(text, &end, 10);
+    if (errno || *end || mb < 1 || mb > (1 << 20)) return -1;
+    return mb << 20;
+}
+
+void raster_rows_store(size_t memory_budget, const std::string& folder) {
+    if (memory_budget) rows_state.store_budget = memory_budget;
+    rows_state.store_folder = folder;
+}
+
 void raster_rows_reset(size_t band_budget) {
     for (image_slot& s : rows_state.slots) release_slot(s);
     rows_state.band_budget = band_budget;
+    const int64_t env = raster_rows_env_budget();
+    rows_state.store_budget = env > 0 ? static_cast<size_t>(env) : image_store_default_budget;
+    rows_state.store_folder.clear();
     rows_state.failure.clear();
     rows_state.failed_line = 0;
 }

@@ -3,11 +3,10 @@
 //
 // The driver asks for one line of the image at a time, during the plot message that
 // follows message 52: a row of the sheet, or a column when the paper is rotated. Each
-// line is sampled nearest from the PNG, from the sheet position in the request. The
-// PNG is decoded into a band of pixels kept in compact form (one bit per pixel for
-// one-bit images, three bytes for colour) and never held whole when it is larger than
-// the band budget: rows advance through the file in one pass, columns take one pass
-// per band of columns.
+// line is sampled nearest from the image, from the sheet position in the request.
+// Rows stream through a small band in one pass over the file; columns (and the rows
+// of an interlaced file) come from an image store the file is decoded into once,
+// kept in memory up to a budget and beyond it in a temporary file.
 #pragma once
 
 #include <cstddef>
@@ -16,8 +15,7 @@
 
 #include "drawing/script.h"
 
-// Bytes of decoded pixels one image keeps at most (unless a single row or column of
-// the band is larger).
+// Bytes of streamed rows one image keeps at most (unless a single row is larger).
 constexpr size_t raster_band_budget = 16u << 20;
 
 // Fills the message 52 record for img: the host's row functions, the image's host
@@ -35,5 +33,16 @@ long raster_rows_failed_line();
 const std::string& raster_rows_failure();
 
 // Forgets every image and failure and sets the band budget in bytes (for tests;
-// raster_band_budget otherwise).
+// raster_band_budget otherwise). The image store's memory budget goes back to the
+// environment's KVRAC_IMAGE_MEMORY (megabytes, a whole number from 1), else 256 MB,
+// and its temporary files to the system's temporary folder.
 void raster_rows_reset(size_t band_budget);
+
+// Bytes of decoded pixels an image stored for columns may keep in memory (0 = leave
+// as it is), and the folder its temporary file goes to when it needs one ("" = the
+// system's temporary folder). Holds until the next raster_rows_reset.
+void raster_rows_store(size_t memory_budget, const std::string& folder);
+
+// The store budget KVRAC_IMAGE_MEMORY asks for, in bytes: 0 when it is not set, -1
+// when it is not a whole number of megabytes from 1 to 1048576.
+int64_t raster_rows_env_budget();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/wire.h"
+#include "images/image_source.h"
 #include "images/raster_rows.h"
 #include "platform/host_address.h"
 #include "raster/raster_image.h"
@@ -175,38 +176,48 @@ TEST_F(Image, ColourPngOnARotatedSheetIsSampledColumnByColumn) {
     EXPECT_EQ(slurp(dir / "b.prn"), job);
 }
 
+// Temporary files an image store left in folder.
+int store_files_in(const fs::path& folder) {
+    int n = 0;
+    for (const auto& e : fs::directory_iterator(folder))
+        n += e.path().filename().string().rfind(".kvrac-image-", 0) == 0;
+    return n;
+}
+
 TEST_F(Image, BandsOfColumnsAndRowsGiveTheSamePixelsAsTheWholeImage) {
-    // A one-bit image of 70 x 40 and a colour one of 30 x 20, read with a budget that
-    // holds only a few columns or rows at a time.
-    write_png(dir / "m.png",
-              picture(70, 40, PNG_COLOR_TYPE_GRAY, 1, true,
-                      [](int x, int y, uint8_t* p) { p[0] = (x * 7 + y * 3) % 11 < 4; }));
-    write_png(dir / "c.png",
-              picture(30, 20, PNG_COLOR_TYPE_RGB, 8, false, [](int x, int y, uint8_t* p) {
-                  p[0] = static_cast<uint8_t>(x * 8);
-                  p[1] = static_cast<uint8_t>(y * 12);
-                  p[2] = static_cast<uint8_t>(x + y);
-              }));
-    for (bool mono : {true, false}) {
+    // One-bit images of 70 x 45 (rows not a multiple of eight) and colour ones of
+    // 30 x 20, plain and interlaced, read with a store held whole in memory and with
+    // one that holds only a few columns or rows at a time (the rest in a file).
+    for (bool interlaced : {false, true}) {
+        write_png(dir / (interlaced ? "mi.png" : "m.png"),
+                  picture(70, 45, PNG_COLOR_TYPE_GRAY, 1, interlaced,
+                          [](int x, int y, uint8_t* p) { p[0] = (x * 7 + y * 3) % 11 < 4; }));
+        write_png(dir / (interlaced ? "ci.png" : "c.png"),
+                  picture(30, 20, PNG_COLOR_TYPE_RGB, 8, interlaced, [](int x, int y, uint8_t* p) {
+                      p[0] = static_cast<uint8_t>(x * 8);
+                      p[1] = static_cast<uint8_t>(y * 12);
+                      p[2] = static_cast<uint8_t>(x + y);
+                  }));
+    }
+    for (int variant = 0; variant < 8; ++variant) {
+        const bool mono = variant & 1, interlaced = variant & 2, in_file = variant & 4;
+        SCOPED_TRACE(std::string(mono ? "mono" : "colour") + (interlaced ? " interlaced" : "") +
+                     (in_file ? " through a file" : " in memory"));
         raster_rows_reset(mono ? 40 : 200);
-        script_image img{100,
-                         100,
-                         400,
-                         500,
-                         (dir / (mono ? "m.png" : "c.png")).string(),
-                         mono ? 70 : 30,
-                         mono ? 40 : 20,
-                         mono,
-                         false,
-                         7,
-                         1};
+        raster_rows_store(in_file ? (mono ? 40 : 200) : 0, dir.string());
+        const std::string name = std::string(mono ? "m" : "c") + (interlaced ? "i" : "") + ".png";
+        script_image img{
+            100,  100,   400, 500, (dir / name).string(), mono ? 70 : 30, mono ? 45 : 20,
+            mono, false, 7,   1};
         std::vector<uint8_t> rec(2064, 0);
         const int32_t id = raster_rows_announce(img, rec.data());
         EXPECT_EQ(le_i32(rec.data(), 32), mono ? 0 : 1);
         EXPECT_EQ(le_i16(rec.data(), 46), mono ? 1 : 8);
         auto* get = host_addr_fn<get_rows_fn>(le_u32(rec.data(), 4));
         ASSERT_NE(get, nullptr);
-        // Lines across the sheet: columns (rotated), then rows, then a row asked again.
+        // Lines across the sheet: columns (rotated), then rows, then rows asked again
+        // bottom to top.
+        uint64_t decodes = image_decodes();
         for (int pass = 0; pass < 3; ++pass) {
             const bool rotated = pass == 0;
             const int lines = rotated ? 45 : 61, L = rotated ? 53 : 37;
@@ -240,14 +251,93 @@ TEST_F(Image, BandsOfColumnsAndRowsGiveTheSamePixelsAsTheWholeImage) {
                     }
                 }
             }
+            // Every column of the rotated pass came from a single decode; so did both
+            // passes of rows of an interlaced file.
+            if (pass == 0) {
+                EXPECT_EQ(image_decodes() - decodes, 1u);
+                EXPECT_EQ(store_files_in(dir), in_file ? 1 : 0);
+                decodes = image_decodes();
+            }
+            if (pass == 2 && interlaced) {
+                EXPECT_EQ(image_decodes() - decodes, 1u);
+            }
         }
-        // A request for an image no longer announced is answered with the error flag.
+        // A request for an image no longer announced is answered with the error flag,
+        // and the store's file is gone.
         raster_rows_settle(0);
+        EXPECT_EQ(store_files_in(dir), 0);
         uint8_t q[raster_request_size] = {};
         le_put_i32(q, 8, 3);
         le_put_i32(q, 32, id);
         EXPECT_EQ(le_i16(get(q), 14), 1);
     }
+    raster_rows_reset(raster_band_budget);
+}
+
+TEST_F(Image, OneBitColumnsNearOneToOneComeFromTheStoreAByteAtATime) {
+    // Columns asked at the image's own height, or close to it, are taken a byte at a
+    // time between the rows sampling skips or repeats: every pixel of every column
+    // against the pattern, in memory and through a file.
+    write_png(dir / "m.png", picture(37, 83, PNG_COLOR_TYPE_GRAY, 1, false,
+                                     [](int x, int y, uint8_t* p) { p[0] = (x ^ y) % 3 == 0; }));
+    for (size_t budget : {size_t{0}, size_t{60}}) {
+        raster_rows_reset(raster_band_budget);
+        raster_rows_store(budget, dir.string());
+        script_image img{0, 0, 37, 83, (dir / "m.png").string(), 37, 83, true, false, 7, 1};
+        std::vector<uint8_t> rec(2064, 0);
+        const int32_t id = raster_rows_announce(img, rec.data());
+        auto* get = host_addr_fn<get_rows_fn>(le_u32(rec.data(), 4));
+        for (int L : {83, 82, 79, 86, 40}) {
+            SCOPED_TRACE(L);
+            for (int x = 0; x < 37; ++x) {
+                uint8_t q[raster_request_size] = {};
+                le_put_i32(q, 0, x);
+                le_put_i32(q, 8, x);
+                le_put_i32(q, 12, L - 1);
+                le_put_i32(q, 16, x);
+                le_put_i32(q, 32, id);
+                le_put_i32(q, 40, 7);
+                const uint8_t* result = get(q);
+                ASSERT_EQ(le_i16(result, 14), 0);
+                ASSERT_EQ(le_i32(result, 4), L);
+                const uint8_t* px = static_cast<const uint8_t*>(host_addr_ptr(le_u32(result, 0)));
+                for (int i = 0; i < L; ++i) {
+                    const int y = i * 83 / L;
+                    ASSERT_EQ(px[i], (x ^ y) % 3 == 0 ? 0 : 1) << x << "," << y;
+                }
+            }
+        }
+        raster_rows_settle(0);
+    }
+    raster_rows_reset(raster_band_budget);
+}
+
+TEST_F(Image, AFileReplacedSinceItsLineWasReadIsNotDecoded) {
+    // Announced as a one-bit image of 70 x 45, the file now holds colour of 30 x 20:
+    // the store would be read with the wrong size, so every column is an error.
+    write_png(dir / "c.png", picture(30, 20, PNG_COLOR_TYPE_RGB, 8, false,
+                                     [](int, int, uint8_t* p) { p[0] = p[1] = p[2] = 9; }));
+    raster_rows_reset(raster_band_budget);
+    script_image img{0, 0, 70, 45, (dir / "c.png").string(), 70, 45, true, false, 7, 4};
+    std::vector<uint8_t> rec(2064, 0);
+    const int32_t id = raster_rows_announce(img, rec.data());
+    auto* get = host_addr_fn<get_rows_fn>(le_u32(rec.data(), 4));
+    const uint64_t decodes = image_decodes();
+    for (int x = 0; x < 3; ++x) {
+        uint8_t q[raster_request_size] = {};
+        le_put_i32(q, 0, x);
+        le_put_i32(q, 8, x);
+        le_put_i32(q, 12, 44);
+        le_put_i32(q, 16, x);
+        le_put_i32(q, 32, id);
+        le_put_i32(q, 40, 7);
+        EXPECT_EQ(le_i16(get(q), 14), 1);
+    }
+    EXPECT_EQ(image_decodes() - decodes, 1u); // opened once to see it, never again
+    EXPECT_EQ(raster_rows_failed_line(), 4);
+    EXPECT_NE(raster_rows_failure().find("changed while the plot ran"), std::string::npos)
+        << raster_rows_failure();
+    EXPECT_EQ(store_files_in(dir), 0);
     raster_rows_reset(raster_band_budget);
 }
 
@@ -389,6 +479,71 @@ TEST_F(Image, JobsOfImagesOfEveryKindKeepTheirBytes) {
         ASSERT_EQ(r.status, 0) << c.line << ": " << r.err;
         EXPECT_EQ(sha256_of(dir / "a.prn"), c.sha256) << "format " << c.format << ": " << c.line;
     }
+}
+
+TEST_F(Image, StoreFilesAreRemovedAfterTheJobAndAfterAFailure) {
+    settings(1, 0x0100); // E-arch: rotated
+    const auto gradient = [](int x, int y, uint8_t* p) {
+        p[0] = static_cast<uint8_t>(x * 7 + y);
+        p[1] = static_cast<uint8_t>(y * 5 - x);
+        p[2] = static_cast<uint8_t>((x ^ y) * 3);
+    };
+    // 18 MB of colour against a 1 MB budget: the image goes through a file beside the
+    // job, and the job is the one written from memory, byte for byte.
+    write_png(dir / "big.png", picture(3000, 2000, PNG_COLOR_TYPE_RGB, 8, false, gradient));
+    write_file(dir / "a.kvs", "image 300 300 6300 4300 big.png\n");
+    const std::string plot_args =
+        "plot '" + (dir / "a.kvs").string() + "' --settings '" + store() + "' --image-memory ";
+    auto r = run(plot_args + "1");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sha256_of(dir / "a.prn"),
+              "0701819c030dd8d8b8eee6602abddc894503634c49e57310f3da33e224948d55");
+    EXPECT_EQ(store_files_in(dir), 0);
+
+    // Data damaged far into the file: found while the store is filled.
+    std::string png = slurp(dir / "big.png");
+    for (size_t i = png.size() / 2; i < png.size() / 2 + 64; ++i)
+        png[i] = static_cast<char>(~png[i]);
+    write_file(dir / "big.png", png);
+    fs::remove(dir / "a.prn");
+    r = run(plot_args + "1");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("a.kvs:1: image " + (dir / "big.png").string() + " cannot be decoded"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(dir / "a.prn"));
+    EXPECT_EQ(store_files_in(dir), 0);
+
+    r = run(plot_args + "0");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("--image-memory takes whole megabytes"), std::string::npos) << r.err;
+}
+
+TEST_F(Image, ImagesOverTheWorkBoundAreRefusedAtTheirLineBeforeDecoding) {
+    settings(1, 0x0100);
+    // A header of 60000 x 60000 pixels followed by data that cannot be decoded: the
+    // refusal must come from the header alone, so the damage is never met.
+    std::FILE* f = std::fopen((dir / "huge.png").c_str(), "wb");
+    ASSERT_TRUE(f);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, f);
+    png_set_IHDR(png, info, 60000, 60000, 1, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    png_write_flush(png);
+    png_destroy_write_struct(&png, &info);
+    std::fwrite("\0\0\0\x08IDAT\x78\x9c\xff\xff\xff\xff\xff\xff\0\0\0\0", 1, 20, f);
+    std::fclose(f);
+    auto r = plot("move 1 1\n\nimage 0 0 1000 1000 huge.png\ndraw 2 2\n");
+    EXPECT_EQ(r.status, 2);
+    // E-arch, 48 x 36 in, is the largest sheet: 28800 x 21600 pixels at 600 dpi.
+    EXPECT_NE(r.err.find("a.kvs:3: image " + (dir / "huge.png").string() +
+                         " is 60000 x 60000 pixels (3600 million), more than the 2488 million"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("cannot be decoded"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "a.prn"));
 }
 
 } // namespace
