@@ -121,7 +121,7 @@ int run_plot(const plot_options& o) {
             break;
         }
         tally(drawing, cmd);
-        std::memset(message.data(), 0, dirty);
+        plot_record_clear(message, dirty);
         status = plot_send(cmd, message, &dirty);
         if (cmd.op == script_op::cancel) {
             std::fprintf(stderr,
