@@ -7,6 +7,7 @@
 // nothing is allocated. Filled polygons are rarer and follow the same path per vertex.
 #include "geometry/vector.h"
 
+#include <bit>
 #include <cassert>
 #include <cstdio>
 #include <cstring>
@@ -49,20 +50,41 @@ int32_t to_device(int32_t v) {
     return static_cast<int32_t>(d);
 }
 
-// Stores the PE digits of n at out (no NUL) and returns their number. The sign goes
-// to bit 0 of the folded value, digits follow least significant first; continuation
-// digits lie in 63..94 (63..126 in base 64), the last digit in 95..126 (191..254).
-int pe_digits(int32_t n, char* out) {
-    uint64_t b = n >= 0 ? 2 * static_cast<uint64_t>(n)
-                        : 1 + 2 * static_cast<uint64_t>(-static_cast<int64_t>(n));
-    int used = 0;
-    if (vec.pe_base64) {
-        for (; b >= 64; b >>= 6) out[used++] = static_cast<char>((b & 63) + 63);
-        out[used++] = static_cast<char>(static_cast<uint8_t>(b + 191));
-    } else {
-        for (; b >= 32; b >>= 5) out[used++] = static_cast<char>((b & 31) + 63);
-        out[used++] = static_cast<char>(b + 95);
+// How many digits in base 2^bits a folded value of `width` significant bits takes.
+template <int bits> struct pe_digit_counts {
+    uint8_t of_width[65];
+    constexpr pe_digit_counts() : of_width{} {
+        for (int w = 0; w <= 64; ++w)
+            of_width[w] = static_cast<uint8_t>(w <= bits ? 1 : (w + bits - 1) / bits);
     }
+};
+
+// The digits of a folded value b in base 2^bits (5 or 6): continuation digits
+// (b's groups of bits, least significant first, plus 63) and a last digit (the top
+// group plus last). The count of digits varies from number to number at random, so
+// it costs no branch: the first four places (all that short displacements need) are
+// written as continuation digits whatever the count, which is looked up from b's
+// width, and the last digit overwrites its place. Returns the count.
+template <int bits, int last> int pe_digits_in(uint64_t b, char* out) {
+    static constexpr pe_digit_counts<bits> counts;
+    constexpr uint64_t mask = (1u << bits) - 1;
+    const int used = counts.of_width[std::bit_width(b | 1)];
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<char>(((b >> (bits * i)) & mask) + 63);
+    for (int i = 4; i < used; ++i) // long displacements only
+        out[i] = static_cast<char>(((b >> (bits * i)) & mask) + 63);
+    out[used - 1] = static_cast<char>(static_cast<uint8_t>((b >> (bits * (used - 1))) + last));
+    return used;
+}
+
+// Stores the PE digits of n at out (no NUL) and returns their number; out must have
+// room for pe_number_max bytes, and four may be written whatever the count. The sign goes to bit 0
+// of the folded value, digits follow least significant first; continuation digits lie in 63..94
+// (63..126 in base 64), the last digit in 95..126 (191..254).
+int pe_digits(int32_t n, char* out) {
+    const int64_t sign = static_cast<int64_t>(n) >> 63; // 0 or -1
+    const uint64_t magnitude = static_cast<uint64_t>((static_cast<int64_t>(n) ^ sign) - sign);
+    const uint64_t b = 2 * magnitude + static_cast<uint64_t>(sign & 1);
+    const int used = vec.pe_base64 ? pe_digits_in<6, 191>(b, out) : pe_digits_in<5, 95>(b, out);
     assert(used <= pe_number_max);
     return used;
 }
@@ -163,10 +185,12 @@ int encode_pe_number(int32_t n) {
 int put_point_text(uint16_t x, uint16_t y) {
     if (host_link.abort_flag != abort_clear) return -1;
     device_point delta = advance(x, y);
-    char digits[2 * pe_number_max];
-    int used = pe_digits(delta.x, digits);
-    used += pe_digits(delta.y, digits + used);
-    return out_write_bytes(used, digits);
+    static_assert(2 * pe_number_max <= 16);
+    uint8_t digits[16];
+    char* text = reinterpret_cast<char*>(digits);
+    int used = pe_digits(delta.x, text);
+    used += pe_digits(delta.y, text + used);
+    return out_write_short(digits, used);
 }
 
 int put_segment(uint16_t x, uint16_t y) {

@@ -96,6 +96,33 @@ TEST_F(OutputBuffer, AFailedTransferRefusesEverythingAfterOneMessage) {
     EXPECT_EQ(fake.printed.find("Une", 2), std::string::npos);
 }
 
+TEST_F(OutputBuffer, ShortPiecesCopiedInLineKeepEveryByteAtTheBuffersEnd) {
+    // Every length a short piece can have, written where it still fits, where it just
+    // fits and where it starts a new load; the host must receive exactly the bytes.
+    uint8_t piece[16];
+    std::string expected;
+    for (int32_t count = 1; count <= 16; ++count) {
+        for (int32_t room : {count + 2, count + 1, count, 1}) {
+            out_close();
+            ASSERT_EQ(out_open(), 0);
+            fake.sent.clear();
+            std::string filler = pattern(static_cast<size_t>(out_capacity - room), count);
+            ASSERT_EQ(write(filler), 0);
+            for (int i = 0; i < 16; ++i) piece[i] = static_cast<uint8_t>(0x41 + i + count);
+            ASSERT_EQ(out_write_short(piece, count), 0);
+            ASSERT_EQ(out_flush(), 0);
+            expected = filler + std::string(reinterpret_cast<const char*>(piece),
+                                            static_cast<size_t>(count));
+            ASSERT_EQ(fake.sent, expected) << count << " bytes with room for " << room;
+            EXPECT_EQ(output.out_fill, 0);
+        }
+    }
+    host_link.abort_flag = abort_fatal; // refused once an abort is latched
+    EXPECT_EQ(out_write_short(piece, 3), -1);
+    EXPECT_EQ(output.out_fill, 0);
+    host_link.abort_flag = abort_clear;
+}
+
 TEST(BigEndian, ConvertersStoreMostSignificantByteFirstAndNothingMore) {
     uint8_t d[5];
     memset(d, 0xAA, sizeof d);
