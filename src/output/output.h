@@ -50,41 +50,26 @@ int out_write_string(const char* text);
 // or a null pointer with a positive count, is a caller error: -1, nothing changes.
 int out_write_bytes(int32_t count, const void* bytes);
 
-// Copies count bytes, 1..16, from src to dest without a call: a library copy of a
-// size known only at run time costs more than a copy this short. Reads and writes only
-// the count bytes.
-inline void out_copy_short(uint8_t* dest, const uint8_t* src, int32_t count) {
-    if (count >= 8) { // two 8-byte copies, overlapping when count < 16
-        uint64_t head, tail;
-        std::memcpy(&head, src, 8);
-        std::memcpy(&tail, src + count - 8, 8);
-        std::memcpy(dest, &head, 8);
-        std::memcpy(dest + count - 8, &tail, 8);
-    } else if (count >= 4) {
-        uint32_t head, tail;
-        std::memcpy(&head, src, 4);
-        std::memcpy(&tail, src + count - 4, 4);
-        std::memcpy(dest, &head, 4);
-        std::memcpy(dest + count - 4, &tail, 4);
-    } else {
-        dest[0] = src[0];
-        if (count > 1) dest[1] = src[1];
-        if (count > 2) dest[2] = src[2];
-    }
+// Bytes a caller may store in place at out_room.
+constexpr int32_t out_room_short = 16;
+
+// The end of the open buffer, where a caller may store up to out_room_short bytes in
+// place and then take count of them with out_commit: the way a move's or draw's few
+// bytes are appended, with no copy and no call. Null when they must go through
+// out_write_bytes instead: no job open, the abort flag latched, or less room than
+// that left (bytes stored past the count committed are ignored).
+inline uint8_t* out_room() {
+    if (!output.out_buffer || host_link.abort_flag != abort_clear ||
+        out_capacity - output.out_fill <= out_room_short)
+        return nullptr;
+    return output.out_buffer + output.out_fill;
 }
 
-// out_write_bytes for a piece of 1 to 16 bytes held in a buffer of at least 16, the
-// pieces a move or a draw appends: when the piece fits the open buffer and no abort is
-// latched, the copy is made in line; otherwise out_write_bytes takes it.
-inline int out_write_short(const uint8_t (&bytes)[16], int32_t count) {
-    assert(count >= 1 && count <= 16);
-    if (output.out_buffer && host_link.abort_flag == abort_clear &&
-        count < out_capacity - output.out_fill) {
-        out_copy_short(output.out_buffer + output.out_fill, bytes, count);
-        output.out_fill += count;
-        return 0;
-    }
-    return out_write_bytes(count, bytes);
+// Appends the first count (0..out_room_short) bytes stored at out_room's answer.
+inline void out_commit(int32_t count) {
+    assert(count >= 0 && count <= out_room_short);
+    output.out_fill += count;
+    assert(output.out_fill < out_capacity);
 }
 
 // Hands the waiting bytes to host_write in pieces of out_piece_size bytes and one
