@@ -72,7 +72,7 @@ struct pe_number {
 // steps and 63 added to each, the last one then lifted into the last-digit range; no byte can carry
 // into the next. The count, looked up from b's width, varies from number to number at random and
 // costs no branch.
-template <int bits, int last> pe_number pe_encode_in(uint64_t b) {
+template <int bits, int last> [[gnu::always_inline]] inline pe_number pe_encode_in(uint64_t b) {
     static constexpr pe_digit_counts<bits> counts;
     // Groups 0-3 stay, 4-7 go to bit 32; then in each half the upper two groups go up
     // 16 bits; then in each 16-bit lane the upper group goes up 8: group i at bit 8i.
@@ -89,7 +89,7 @@ template <int bits, int last> pe_number pe_encode_in(uint64_t b) {
 // The PE number of n: the sign goes to bit 0 of the folded value, digits follow least
 // significant first; continuation digits lie in 63..94 (63..126 in base 64), the last
 // digit in 95..126 (191..254).
-pe_number pe_encode(int32_t n) {
+[[gnu::always_inline]] inline pe_number pe_encode(int32_t n) {
     const int64_t sign = static_cast<int64_t>(n) >> 63; // 0 or -1
     const uint64_t magnitude = static_cast<uint64_t>((static_cast<int64_t>(n) ^ sign) - sign);
     const uint64_t b = 2 * magnitude + static_cast<uint64_t>(sign & 1);
