@@ -68,10 +68,10 @@ struct pe_number {
 
 // The digits of a folded value b in base 2^bits (5 or 6): continuation digits (b's
 // groups of bits, least significant first, plus 63) and a last digit (the top group
-// plus last). They are made in a register, the groups spread to a byte each in three
-// steps and 63 added to each, the last one then lifted into the last-digit range; no byte can carry
-// into the next. The count, looked up from b's width, varies from number to number at random and
-// costs no branch.
+// plus last). They are made in a register: the groups spread to a byte each in three
+// steps, 63 added to each, the last one lifted into the last-digit range; no byte can
+// carry into the next. The count, looked up from b's width, varies at random from
+// number to number and costs no branch.
 template <int bits, int last> [[gnu::always_inline]] inline pe_number pe_encode_in(uint64_t b) {
     static constexpr pe_digit_counts<bits> counts;
     // Groups 0-3 stay, 4-7 go to bit 32; then in each half the upper two groups go up
