@@ -50,6 +50,12 @@ void tally_point(drawing_tally& t, uint16_t x, uint16_t y, bool* beyond) {
 
 void tally(drawing_tally& t, const script_command& c) {
     bool beyond = false;
+    if (c.op == script_op::move || c.op == script_op::draw) { // nearly every command
+        tally_point(t, c.x, c.y, &beyond);
+        t.drawn += c.op == script_op::draw;
+        t.outside += beyond;
+        return;
+    }
     switch (c.op) {
     case script_op::move:
     case script_op::draw:
@@ -139,7 +145,7 @@ int run_plot(const plot_options& o) {
             }
         }
         tally(drawing, cmd);
-        std::memset(message.data(), 0, dirty);
+        plot_record_clear(message, dirty);
         status = plot_send(cmd, message, &dirty);
         if (cmd.op == script_op::cancel) {
             std::fprintf(stderr,

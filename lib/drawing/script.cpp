@@ -1,5 +1,7 @@
 #include "drawing/script.h"
 
+#include <bit>
+#include <cassert>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -15,6 +17,9 @@
 namespace {
 
 constexpr size_t block_size = 1 << 20;
+// Bytes kept after the bytes read: a zero sentinel, then room for the quick path's
+// four-byte compare at the very end.
+constexpr size_t block_padding = 8;
 
 // Reports a bad line. Bytes of the line quoted in `what` that a terminal would act on
 // are shown escaped.
@@ -86,7 +91,8 @@ bool next_line(script_reader& r, std::string_view* line) {
             *line = r.carry;
             return true;
         }
-        size_t got = std::fread(r.block.data(), 1, r.block.size(), r.file);
+        size_t got = std::fread(r.block.data(), 1, block_size, r.file);
+        r.block[got] = '\0'; // the quick path's sentinel
         r.begin = 0;
         r.end = got;
         // A UTF-8 byte-order mark that some editors put at the start of a text.
@@ -94,7 +100,7 @@ bool next_line(script_reader& r, std::string_view* line) {
             r.begin = 3;
         r.first_block = false;
         r.block_has_cr = std::memchr(r.block.data(), '\r', got) != nullptr;
-        if (got < r.block.size()) {
+        if (got < block_size) {
             r.eof = true;
             if (std::ferror(r.file)) {
                 r.error = r.name + ": read error: " + std::strerror(errno);
@@ -230,35 +236,104 @@ int parse_image(script_reader& r, std::string_view rest, script_image* img) {
     return 0;
 }
 
-// Reads an unsigned decimal number of at most 5 digits at p, below 65536. Returns the
-// position after it, or null.
-const char* short_number(const char* p, const char* end, uint16_t* out) {
+// Eight bytes at p as one number whose lowest byte is p[0], whatever the machine's
+// byte order.
+inline uint64_t load_le64(const unsigned char* p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+    return w;
+}
+
+// The digits at p when there are more than five: a loop, as such numbers are rare.
+int32_t long_number(const unsigned char*& p) {
+    const unsigned char* start = p;
     uint32_t v = 0;
-    const char* start = p;
-    while (p < end && *p >= '0' && *p <= '9' && p - start < 6) v = v * 10 + (*p++ - '0');
-    if (p == start || p - start > 5 || v > 65535) return nullptr;
-    *out = static_cast<uint16_t>(v);
+    for (uint32_t d; (d = static_cast<uint32_t>(*p) - '0') <= 9 && p - start <= 9; ++p)
+        v = v * 10 + d;
+    if (p - start > 9 || v > 65535) return -1;
+    return static_cast<int32_t>(v);
+}
+
+// A run of decimal digits at p in plotter units: its value, with p moved past it, or
+// -1 when it is not one a plain number can be (none, more than 9 digits, or above
+// 65535). The common numbers, up to five digits, are taken eight bytes at a time with
+// no loop: a mask finds the first byte that is not a digit, and two multiplications
+// add up the digits before it. The block's sentinel and padding keep the eight bytes
+// inside the block and stop the number at the end of the bytes read.
+inline int32_t quick_number(const unsigned char*& p) {
+    const uint64_t w = load_le64(p);
+    const uint64_t digits = w - 0x3030303030303030u; // each digit byte's value
+    // The high bit of each byte that is not a digit: below '0' the subtraction wraps,
+    // above '9' the addition reaches 0x80. Borrows and carries can only garble bytes
+    // after the first such byte, and only the first counts.
+    const uint64_t other = (digits | (w + 0x4646464646464646u)) & 0x8080808080808080u;
+    const int n = other ? std::countr_zero(other) >> 3 : 8;
+    if (n == 0) return -1;
+    if (n > 5) return long_number(p);
+    // The n digits to the top bytes, under leading zeros; then pairs of digits, and the
+    // four pairs weighted 10^6, 10^4, 10^2 and 1 in one multiplication each half.
+    uint64_t v = digits << (64 - 8 * n);
+    v = v * 10 + (v >> 8);
+    v = ((v & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
+         ((v >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
+        32;
+    p += n;
+    return v > 65535 ? -1 : static_cast<int32_t>(v);
+}
+
+// Passes the blanks at p, spaces and tabs; p itself when there is none. A single space
+// before a word, the usual gap, takes one test.
+inline const unsigned char* quick_gap(const unsigned char* p) {
+    if (*p == ' ' && p[1] > ' ') return p + 1;
+    while (*p == ' ' || *p == '\t') ++p;
     return p;
 }
 
-// The common line "move X Y" or "draw X Y" in plotter units, with single blanks and
-// nothing after: parsed in one pass. Anything else, errors included, takes the general
-// path.
-bool quick_vector(const script_reader& r, std::string_view line, script_command& cmd) {
-    if (r.unit != script_unit::plu || line.size() < 8) return false;
-    const char* p = line.data();
-    const char* end = p + line.size();
-    if (end[-1] == '\r') --end;
-    if (std::memcmp(p, "move ", 5) == 0)
-        cmd.op = script_op::move;
-    else if (std::memcmp(p, "draw ", 5) == 0)
-        cmd.op = script_op::draw;
+// The common line "move X Y" or "draw X Y" in plotter units, read straight from the
+// block in one pass, its line end found on the way: words parted by spaces or tabs,
+// blanks allowed after Y, ending in a line feed or a carriage return and line feed
+// that lie in the block. Everything else (mm and in units, signs, decimals, comments,
+// other blanks, a line split across blocks, a bad line) is left to the general path,
+// which then reads the same line. The result is the one the general path gives.
+// Returns true with the command in cmd and the line consumed.
+inline bool quick_vector(script_reader& r, script_command& cmd) {
+    if (r.unit != script_unit::plu || r.skip_lf) return false;
+    const unsigned char* block = reinterpret_cast<const unsigned char*>(r.block.data());
+    const unsigned char* p = block + r.begin;
+    // The sentinel and padding after the bytes read keep every load below inside the
+    // block, and make the line fail at its end.
+    script_op op;
+    if (std::memcmp(p, "move", 4) == 0)
+        op = script_op::move;
+    else if (std::memcmp(p, "draw", 4) == 0)
+        op = script_op::draw;
     else
         return false;
-    p = short_number(p + 5, end, &cmd.x);
-    if (!p || p == end || *p != ' ') return false;
-    p = short_number(p + 1, end, &cmd.y);
-    return p == end;
+    const unsigned char* q = quick_gap(p + 4);
+    if (q == p + 4) return false;
+    const int32_t x = quick_number(q);
+    if (x < 0) return false;
+    p = quick_gap(q);
+    if (p == q) return false;
+    const int32_t y = quick_number(p);
+    if (y < 0) return false;
+    if (*p != '\n') p = quick_gap(p);
+    if (*p == '\n') {
+        r.cr_lines = false;
+        ++p;
+    } else if (p[0] == '\r' && p[1] == '\n') {
+        p += 2;
+    } else {
+        return false;
+    }
+    assert(p <= block + r.end);
+    r.begin = static_cast<size_t>(p - block);
+    ++r.line_number;
+    cmd.op = op;
+    cmd.x = static_cast<uint16_t>(x);
+    cmd.y = static_cast<uint16_t>(y);
+    return true;
 }
 
 struct command_name {
@@ -282,7 +357,7 @@ int script_open(script_reader& r, const std::string& path, double steps_per_inch
     r.name = path;
     r.folder = path == "-" ? "" : std::filesystem::path(path).parent_path().string();
     r.line_number = 0;
-    r.block.assign(block_size, 0);
+    r.block.assign(block_size + block_padding, 0);
     r.begin = r.end = 0;
     r.eof = false;
     r.first_block = true;
@@ -305,114 +380,139 @@ void script_close(script_reader& r) {
     r.file = nullptr;
 }
 
-int script_next(script_reader& r, script_command& cmd) {
-    std::string_view line;
-    for (;;) {
-        if (!next_line(r, &line)) return r.error.empty() ? 0 : 2;
-        ++r.line_number;
-        if (quick_vector(r, line, cmd)) return 1;
-        if (r.line_number == 1 && line.substr(0, 4) == "\x89PNG") {
-            const std::string name = r.name == "-" ? "FILE.png" : r.name;
-            r.error =
-                printable_text(r.name +
-                               " is a PNG image, not a plot script: place it on the sheet from a "
-                               "script with a line 'image X1 Y1 X2 Y2 " +
-                               name + "' (its corners) and plot that script");
-            return 2;
-        }
-        // A text line may hold '#' inside its quotes: its parser removes its own comment.
-        std::string_view lead = line.substr(std::min(line.find_first_not_of(" \t"), line.size()));
-        const bool text_line = lead.substr(0, 5) == "text " || lead.substr(0, 5) == "text\t";
-        if (const void* hash = text_line ? nullptr : std::memchr(line.data(), '#', line.size()))
-            line =
-                line.substr(0, static_cast<size_t>(static_cast<const char*>(hash) - line.data()));
-        std::string_view rest = line;
-        std::string_view word = next_word(rest);
-        if (word.empty()) continue; // blank or comment line
+namespace {
 
-        // Moves and draws make up nearly every line: test them first.
-        const command_name* c = word == "draw"   ? &commands[1]
-                                : word == "move" ? &commands[0]
-                                                 : nullptr;
-        for (size_t k = 2; !c && k < std::size(commands); ++k)
-            if (word == commands[k].word) c = &commands[k];
-        if (!c) return fail(r, "unknown command '" + std::string(word) + "'");
-        std::string_view args[2];
-        if (c->operands >= 0) {
-            for (int i = 0; i < c->operands; ++i) {
-                args[i] = next_word(rest);
-                if (args[i].empty())
-                    return fail(r, std::string(c->word) + " needs " + std::to_string(c->operands) +
-                                       " operand" + (c->operands > 1 ? "s" : ""));
-            }
-            if (!next_word(rest).empty())
-                return fail(r, std::string(c->word) + " takes " + std::to_string(c->operands) +
-                                   " operand" + (c->operands == 1 ? "" : "s"));
+// What general_line returns for a line that holds no command (blank, comment, unit).
+constexpr int no_command = 3;
+
+// Reads and parses the next line, whatever it holds: returns 1 for a command in cmd,
+// no_command for a line without one, 0 at the end of the script, 2 for a bad line or a
+// read error.
+int general_line(script_reader& r, script_command& cmd) {
+    std::string_view line;
+    if (!next_line(r, &line)) return r.error.empty() ? 0 : 2;
+    ++r.line_number;
+    if (r.line_number == 1 && line.substr(0, 4) == "\x89PNG") {
+        const std::string name = r.name == "-" ? "FILE.png" : r.name;
+        r.error = printable_text(r.name +
+                                 " is a PNG image, not a plot script: place it on the sheet from a "
+                                 "script with a line 'image X1 Y1 X2 Y2 " +
+                                 name + "' (its corners) and plot that script");
+        return 2;
+    }
+    // A text line may hold '#' inside its quotes: its parser removes its own comment.
+    std::string_view lead = line.substr(std::min(line.find_first_not_of(" \t"), line.size()));
+    const bool text_line = lead.substr(0, 5) == "text " || lead.substr(0, 5) == "text\t";
+    if (const void* hash = text_line ? nullptr : std::memchr(line.data(), '#', line.size()))
+        line = line.substr(0, static_cast<size_t>(static_cast<const char*>(hash) - line.data()));
+    std::string_view rest = line;
+    std::string_view word = next_word(rest);
+    if (word.empty()) return no_command; // blank or comment line
+
+    // Moves and draws make up nearly every line: test them first.
+    const command_name* c = word == "draw" ? &commands[1] : word == "move" ? &commands[0] : nullptr;
+    for (size_t k = 2; !c && k < std::size(commands); ++k)
+        if (word == commands[k].word) c = &commands[k];
+    if (!c) return fail(r, "unknown command '" + std::string(word) + "'");
+    std::string_view args[2];
+    if (c->operands >= 0) {
+        for (int i = 0; i < c->operands; ++i) {
+            args[i] = next_word(rest);
+            if (args[i].empty())
+                return fail(r, std::string(c->word) + " needs " + std::to_string(c->operands) +
+                                   " operand" + (c->operands > 1 ? "s" : ""));
         }
-        cmd.op = c->op;
-        switch (c->op) {
-        case script_op::unit:
-            if (args[0] == "plu")
-                r.unit = script_unit::plu;
-            else if (args[0] == "mm")
-                r.unit = script_unit::mm;
-            else if (args[0] == "in")
-                r.unit = script_unit::in;
-            else
-                return fail(r, "unit must be plu, mm or in, not '" + std::string(args[0]) + "'");
-            continue;
-        case script_op::move:
-        case script_op::draw:
-            if (parse_coordinate(r, args[0], &cmd.x) || parse_coordinate(r, args[1], &cmd.y))
-                return 2;
-            return 1;
-        case script_op::pen:
-        case script_op::linetype:
-            if (parse_integer(r, args[0], 0, 65535, &cmd.number)) return 2;
-            return 1;
-        case script_op::linetypes:
-            if (parse_integer(r, args[0], -32768, 32767, &cmd.number)) return 2;
-            return 1;
-        case script_op::width: {
-            // A width in its own unit (0.35mm, 0.02in), else in the script's unit when
-            // that is mm or in; plotter units are too coarse for pens, so a bare width
-            // under `unit plu` is in inches.
-            std::string_view w = args[0];
-            bool mm = r.unit == script_unit::mm;
-            if (w.size() > 2 &&
-                (w.substr(w.size() - 2) == "mm" || w.substr(w.size() - 2) == "in")) {
-                mm = w.substr(w.size() - 2) == "mm";
-                w.remove_suffix(2);
-            }
-            if (!parse_double(w, &cmd.width_inch))
-                return fail(r, "not a width: '" + std::string(args[0]) +
-                                   "' (a number, in mm or in: 0.35mm, 0.02in)");
-            if (mm) cmd.width_inch /= 25.4;
-            return 1;
+        if (!next_word(rest).empty())
+            return fail(r, std::string(c->word) + " takes " + std::to_string(c->operands) +
+                               " operand" + (c->operands == 1 ? "" : "s"));
+    }
+    cmd.op = c->op;
+    switch (c->op) {
+    case script_op::unit:
+        if (args[0] == "plu")
+            r.unit = script_unit::plu;
+        else if (args[0] == "mm")
+            r.unit = script_unit::mm;
+        else if (args[0] == "in")
+            r.unit = script_unit::in;
+        else
+            return fail(r, "unit must be plu, mm or in, not '" + std::string(args[0]) + "'");
+        return no_command;
+    case script_op::move:
+    case script_op::draw:
+        if (parse_coordinate(r, args[0], &cmd.x) || parse_coordinate(r, args[1], &cmd.y)) return 2;
+        return 1;
+    case script_op::pen:
+    case script_op::linetype:
+        if (parse_integer(r, args[0], 0, 65535, &cmd.number)) return 2;
+        return 1;
+    case script_op::linetypes:
+        if (parse_integer(r, args[0], -32768, 32767, &cmd.number)) return 2;
+        return 1;
+    case script_op::width: {
+        // A width in its own unit (0.35mm, 0.02in), else in the script's unit when
+        // that is mm or in; plotter units are too coarse for pens, so a bare width
+        // under `unit plu` is in inches.
+        std::string_view w = args[0];
+        bool mm = r.unit == script_unit::mm;
+        if (w.size() > 2 && (w.substr(w.size() - 2) == "mm" || w.substr(w.size() - 2) == "in")) {
+            mm = w.substr(w.size() - 2) == "mm";
+            w.remove_suffix(2);
         }
-        case script_op::polygon: {
-            std::string_view pen = next_word(rest);
-            if (pen.empty()) return fail(r, "polygon needs a pen and at least one vertex");
-            if (parse_integer(r, pen, -32768, 32767, &cmd.number)) return 2;
-            cmd.points.clear();
-            for (std::string_view w = next_word(rest); !w.empty(); w = next_word(rest)) {
-                uint16_t v;
-                if (parse_coordinate(r, w, &v)) return 2;
-                cmd.points.push_back(v);
-            }
-            if (cmd.points.empty() || cmd.points.size() % 2)
-                return fail(r, "polygon needs X Y pairs after its pen");
-            if (cmd.points.size() / 2 > 32767)
-                return fail(r, "polygon has more than 32767 vertices");
-            return 1;
+        if (!parse_double(w, &cmd.width_inch))
+            return fail(r, "not a width: '" + std::string(args[0]) +
+                               "' (a number, in mm or in: 0.35mm, 0.02in)");
+        if (mm) cmd.width_inch /= 25.4;
+        return 1;
+    }
+    case script_op::polygon: {
+        std::string_view pen = next_word(rest);
+        if (pen.empty()) return fail(r, "polygon needs a pen and at least one vertex");
+        if (parse_integer(r, pen, -32768, 32767, &cmd.number)) return 2;
+        cmd.points.clear();
+        for (std::string_view w = next_word(rest); !w.empty(); w = next_word(rest)) {
+            uint16_t v;
+            if (parse_coordinate(r, w, &v)) return 2;
+            cmd.points.push_back(v);
         }
-        case script_op::image:
-            return parse_image(r, rest, &cmd.image) ? 2 : 1;
-        case script_op::text:
-            return script_parse_text(r, rest, &cmd.text) ? 2 : 1;
-        case script_op::lift:
-        case script_op::cancel:
-            return 1;
-        }
+        if (cmd.points.empty() || cmd.points.size() % 2)
+            return fail(r, "polygon needs X Y pairs after its pen");
+        if (cmd.points.size() / 2 > 32767) return fail(r, "polygon has more than 32767 vertices");
+        return 1;
+    }
+    case script_op::image:
+        return parse_image(r, rest, &cmd.image) ? 2 : 1;
+    case script_op::text:
+        return script_parse_text(r, rest, &cmd.text) ? 2 : 1;
+    case script_op::lift:
+    case script_op::cancel:
+        return 1;
+    }
+    assert(false); // every command of the table is handled above
+    return no_command;
+}
+
+// script_next past its first quick try: the general parser, then the quick path again
+// for the lines after a line without a command. Kept out of script_next so that the
+// quick path's caller saves no registers for it.
+[[gnu::noinline]] int next_after_quick(script_reader& r, script_command& cmd) {
+    for (;;) {
+        const int got = general_line(r, cmd);
+        if (got != no_command) return got;
+        if (quick_vector(r, cmd)) return 1;
+    }
+}
+
+} // namespace
+
+int script_next(script_reader& r, script_command& cmd) {
+    if (quick_vector(r, cmd)) return 1;
+    return next_after_quick(r, cmd);
+}
+
+int script_next_general(script_reader& r, script_command& cmd) {
+    for (;;) {
+        const int got = general_line(r, cmd);
+        if (got != no_command) return got;
     }
 }

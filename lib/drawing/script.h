@@ -3,7 +3,10 @@
 //
 // A script may have millions of lines; it is read in large blocks and each line is
 // parsed in place, so memory stays flat whatever the script's length (one line, and
-// one polygon's vertices, at a time).
+// one polygon's vertices, at a time). Nearly every line of a long script is a move or
+// a draw in plotter units: those are read by a quick path, one pass over the block
+// with no copy and no allocation, that gives exactly what the general parser would;
+// every other line, and any such line it is unsure of, goes to the general parser.
 #pragma once
 
 #include <cstdint>
@@ -58,8 +61,8 @@ struct script_reader {
     std::string name;        // the script's name, for messages
     std::string folder;      // the script's folder, for relative image paths ("" = here)
     long line_number;        // line of the last command returned, from 1
-    std::vector<char> block; // read buffer
-    size_t begin, end;       // unread bytes of block
+    std::vector<char> block; // read buffer: bytes read, a zero byte after them, padding
+    size_t begin, end;       // unread bytes of block (block[end] is the zero byte)
     bool eof;                // the file is exhausted
     bool first_block;        // the next read is the file's first (which may hold a BOM)
     bool cr_lines;           // lines end in a carriage return alone
@@ -80,3 +83,7 @@ void script_close(script_reader& r);
 // 2 for a bad line or a read error (r.error says which file and line, and why).
 // `unit` lines are applied by the reader and not returned.
 int script_next(script_reader& r, script_command& cmd);
+
+// The same as script_next with every line read by the general parser, which the quick
+// path for moves and draws must agree with (for tests).
+int script_next_general(script_reader& r, script_command& cmd);

@@ -65,7 +65,7 @@ int plot_drawing_job(const drawing_input& in, const placement_options& place, co
     std::vector<uint8_t> message(message_record_size);
     size_t dirty = 0;
     plot_emitter emit = [&](const script_command& c) {
-        std::memset(message.data(), 0, dirty);
+        plot_record_clear(message, dirty);
         return plot_send(c, message, &dirty);
     };
     const double steps = area.steps_per_inch;

@@ -14,6 +14,20 @@
 #include "raster/raster_image.h"
 #include "settings/dialog_options.h"
 
+namespace {
+
+// The sequence's state between messages.
+struct sequence_state {
+    // An image announced by message 52 may still be held for the driver's row requests:
+    // only then does a message need the images settled after it. False after
+    // plot_end, and after any message that released them all.
+    bool images_held;
+};
+
+sequence_state sequence = {false};
+
+} // namespace
+
 int plot_identify_and_load() {
     if (send_identification(session.plot) != 0) return 1;
     auto rec = new_record(29);
@@ -53,7 +67,26 @@ int plot_start_job(double side_a, double side_b) {
     return le_i16(rec.data(), 0) == 0 ? 0 : 1;
 }
 
-int plot_send(const script_command& c, std::vector<uint8_t>& rec, size_t* dirty) {
+namespace {
+
+// Sends 3 (move) or 4 (draw) to (x, y), the message nearly every line of a drawing
+// becomes: three fields, the message, and the images settled only when one is held.
+int send_point(bool draw, uint16_t x, uint16_t y, uint8_t* rec, size_t* dirty) {
+    *dirty = plot_small_message_span;
+    le_put_i16(rec, 0, draw ? 4 : 3);
+    le_put_u16(rec, 4, x);
+    le_put_u16(rec, 6, y);
+    session.plot(rec);
+    if (sequence.images_held) { // an image announced before this message has been sent
+        raster_rows_settle(0);
+        sequence.images_held = false;
+    }
+    return le_i16(rec, 0) == -1 ? 1 : 0;
+}
+
+// plot_send for every command but moves and draws.
+[[gnu::noinline]] int send_command(const script_command& c, std::vector<uint8_t>& rec,
+                                   size_t* dirty) {
     *dirty = c.op == script_op::polygon ? rec.size()
              : c.op == script_op::image ? static_cast<size_t>(raster_header_size)
                                         : plot_small_message_span;
@@ -63,10 +96,7 @@ int plot_send(const script_command& c, std::vector<uint8_t>& rec, size_t* dirty)
     switch (c.op) {
     case script_op::move:
     case script_op::draw:
-        code(c.op == script_op::move ? 3 : 4);
-        le_put_u16(rec.data(), 4, c.x);
-        le_put_u16(rec.data(), 6, c.y);
-        break;
+        return send_point(c.op == script_op::draw, c.x, c.y, rec.data(), dirty);
     case script_op::lift:
         code(8);
         break;
@@ -121,9 +151,20 @@ int plot_send(const script_command& c, std::vector<uint8_t>& rec, size_t* dirty)
         return 0;
     }
     session.plot(rec.data());
-    raster_rows_settle(image); // an image announced before this message has been sent
+    if (image != 0 || sequence.images_held) {
+        raster_rows_settle(image); // an image announced before this message has been sent
+        sequence.images_held = image != 0;
+    }
     if (vertices) host_addr_forget(vertices);
     return le_i16(rec.data(), 0) == -1 ? 1 : 0;
+}
+
+} // namespace
+
+int plot_send(const script_command& c, std::vector<uint8_t>& rec, size_t* dirty) {
+    if (c.op == script_op::move || c.op == script_op::draw)
+        return send_point(c.op == script_op::draw, c.x, c.y, rec.data(), dirty);
+    return send_command(c, rec, dirty);
 }
 
 int plot_send_text(const script_command& c, std::vector<uint8_t>& rec, size_t* dirty) {
@@ -131,8 +172,15 @@ int plot_send_text(const script_command& c, std::vector<uint8_t>& rec, size_t* d
     const stroke_font* font = stroke_font_default(&why);
     if (!font) return 1; // the script reader checked the font when it read the line
     const script_text& t = c.text;
-    text_run run{t.utf8, {t.x, t.y}, t.height, t.angle_deg, 1, 0,
-                 static_cast<text_halign>(t.halign), text_valign::baseline, 1.6};
+    text_run run{t.utf8,
+                 {t.x, t.y},
+                 t.height,
+                 t.angle_deg,
+                 1,
+                 0,
+                 static_cast<text_halign>(t.halign),
+                 text_valign::baseline,
+                 1.6};
     std::vector<std::vector<drawing_point>> strokes;
     stroke_text(*font, run, strokes);
     script_command step{};
@@ -143,7 +191,7 @@ int plot_send_text(const script_command& c, std::vector<uint8_t>& rec, size_t* d
         for (size_t i = 0; i < s.size(); ++i) {
             step.op = i == 0 ? script_op::move : script_op::draw;
             step.x = unit(s[i].x), step.y = unit(s[i].y);
-            std::memset(rec.data(), 0, *dirty);
+            plot_record_clear(rec, *dirty);
             if (plot_send(step, rec, dirty) != 0) return 1;
         }
     }
@@ -154,4 +202,5 @@ void plot_end() {
     auto rec = new_record(2);
     session.plot(rec.data());
     raster_rows_settle(0);
+    sequence.images_held = false;
 }

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 struct dialog_script;
@@ -47,6 +48,16 @@ constexpr size_t plot_small_message_span = 12;
 // clears only those before the next command. Returns 0, or 1 when the driver answered
 // a failure.
 int plot_send(const script_command& c, std::vector<uint8_t>& rec, size_t* dirty);
+
+// Zeroes the leading bytes of rec that the last plot_send may have changed (its
+// *dirty), so the record is all zero again for the next command. The small messages,
+// nearly every one a drawing sends, take a clear of fixed size: a few stores, no call.
+inline void plot_record_clear(std::vector<uint8_t>& rec, size_t dirty) {
+    if (dirty <= plot_small_message_span)
+        std::memset(rec.data(), 0, plot_small_message_span);
+    else
+        std::memset(rec.data(), 0, dirty);
+}
 
 // Sends a text command as the stroke font's moves and draws (plot_send does this for
 // script_op::text), with the same record and dirty-span contract. Returns 0, or 1 when

@@ -7,6 +7,7 @@
 // nothing is allocated. Filled polygons are rarer and follow the same path per vertex.
 #include "geometry/vector.h"
 
+#include <bit>
 #include <cassert>
 #include <cstdio>
 #include <cstring>
@@ -49,22 +50,59 @@ int32_t to_device(int32_t v) {
     return static_cast<int32_t>(d);
 }
 
-// Stores the PE digits of n at out (no NUL) and returns their number. The sign goes
-// to bit 0 of the folded value, digits follow least significant first; continuation
-// digits lie in 63..94 (63..126 in base 64), the last digit in 95..126 (191..254).
-int pe_digits(int32_t n, char* out) {
-    uint64_t b = n >= 0 ? 2 * static_cast<uint64_t>(n)
-                        : 1 + 2 * static_cast<uint64_t>(-static_cast<int64_t>(n));
-    int used = 0;
-    if (vec.pe_base64) {
-        for (; b >= 64; b >>= 6) out[used++] = static_cast<char>((b & 63) + 63);
-        out[used++] = static_cast<char>(static_cast<uint8_t>(b + 191));
-    } else {
-        for (; b >= 32; b >>= 5) out[used++] = static_cast<char>((b & 31) + 63);
-        out[used++] = static_cast<char>(b + 95);
+// How many digits in base 2^bits a folded value of `width` significant bits takes.
+template <int bits> struct pe_digit_counts {
+    uint8_t of_width[65];
+    constexpr pe_digit_counts() : of_width{} {
+        for (int w = 0; w <= 64; ++w)
+            of_width[w] = static_cast<uint8_t>(w <= bits ? 1 : (w + bits - 1) / bits);
     }
-    assert(used <= pe_number_max);
-    return used;
+};
+
+// A PE number as it is written: its digits as the bytes of a word, the first digit in
+// the lowest byte, and how many there are (bytes above them are meaningless).
+struct pe_number {
+    uint64_t digits;
+    int count;
+};
+
+// The digits of a folded value b in base 2^bits (5 or 6): continuation digits (b's
+// groups of bits, least significant first, plus 63) and a last digit (the top group
+// plus last). They are made in a register: the groups spread to a byte each in three
+// steps, 63 added to each, the last one lifted into the last-digit range; no byte can
+// carry into the next. The count, looked up from b's width, varies at random from
+// number to number and costs no branch.
+template <int bits, int last> [[gnu::always_inline]] inline pe_number pe_encode_in(uint64_t b) {
+    static constexpr pe_digit_counts<bits> counts;
+    // Groups 0-3 stay, 4-7 go to bit 32; then in each half the upper two groups go up
+    // 16 bits; then in each 16-bit lane the upper group goes up 8: group i at bit 8i.
+    constexpr uint64_t pairs = ((1ull << (2 * bits)) - 1) * 0x0000000100000001ull;
+    constexpr uint64_t ones = ((1ull << bits) - 1) * 0x0001000100010001ull;
+    uint64_t spread = (b & ((1ull << (4 * bits)) - 1)) | (b >> (4 * bits)) << 32;
+    spread = (spread & pairs) | ((spread >> (2 * bits)) & pairs) << 16;
+    spread = (spread & ones) | ((spread >> bits) & ones) << 8;
+    const int count = counts.of_width[std::bit_width(b | 1)];
+    const uint64_t lift = static_cast<uint64_t>(last - 63) << (8 * (count - 1));
+    return {spread + 0x003F3F3F3F3F3F3Full + lift, count};
+}
+
+// The PE number of n: the sign goes to bit 0 of the folded value, digits follow least
+// significant first; continuation digits lie in 63..94 (63..126 in base 64), the last
+// digit in 95..126 (191..254).
+[[gnu::always_inline]] inline pe_number pe_encode(int32_t n) {
+    const int64_t sign = static_cast<int64_t>(n) >> 63; // 0 or -1
+    const uint64_t magnitude = static_cast<uint64_t>((static_cast<int64_t>(n) ^ sign) - sign);
+    const uint64_t b = 2 * magnitude + static_cast<uint64_t>(sign & 1);
+    const pe_number pe = vec.pe_base64 ? pe_encode_in<6, 191>(b) : pe_encode_in<5, 95>(b);
+    assert(pe.count >= 1 && pe.count <= pe_number_max);
+    return pe;
+}
+
+// Stores the eight bytes of a PE number's word at dest, first digit first.
+void put_pe_word(uint8_t* dest, uint64_t digits) {
+    uint8_t bytes[8];
+    for (int i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(digits >> (8 * i));
+    std::memcpy(dest, bytes, sizeof bytes);
 }
 
 // Moves the point registers to the transformed (x, y); returns the displacement.
@@ -155,18 +193,30 @@ void vector_job_start() {
 }
 
 int encode_pe_number(int32_t n) {
-    char digits[32];
-    digits[pe_digits(n, digits)] = '\0';
-    return out_write_string(digits);
+    const pe_number pe = pe_encode(n);
+    uint8_t digits[8];
+    put_pe_word(digits, pe.digits);
+    return out_write_bytes(pe.count, digits);
 }
 
 int put_point_text(uint16_t x, uint16_t y) {
     if (host_link.abort_flag != abort_clear) return -1;
     device_point delta = advance(x, y);
-    char digits[2 * pe_number_max];
-    int used = pe_digits(delta.x, digits);
-    used += pe_digits(delta.y, digits + used);
-    return out_write_bytes(used, digits);
+    const pe_number px = pe_encode(delta.x);
+    const pe_number py = pe_encode(delta.y);
+    const int32_t count = px.count + py.count;
+    // Both words stored in place, the second over the first one's meaningless bytes.
+    static_assert(2 * pe_number_max <= out_room_short && pe_number_max + 8 <= out_room_short);
+    if (uint8_t* dest = out_room()) {
+        put_pe_word(dest, px.digits);
+        put_pe_word(dest + px.count, py.digits);
+        out_commit(count);
+        return 0;
+    }
+    uint8_t digits[out_room_short];
+    put_pe_word(digits, px.digits);
+    put_pe_word(digits + px.count, py.digits);
+    return out_write_bytes(count, digits);
 }
 
 int put_segment(uint16_t x, uint16_t y) {

@@ -3,8 +3,9 @@
 // Every record that crosses the host boundary (the driver descriptor, the message
 // record, the stored settings, the raster request and result records) is a wire
 // format: packed, little-endian, with fields at odd offsets. These helpers read and
-// write such fields byte by byte, so the same code is exact on a 32-bit little-endian
-// Windows host and on a 64-bit Linux host, whatever the compiler's struct layout.
+// write such fields from and to their bytes in little-endian order, so the same code
+// is exact on a 32-bit little-endian Windows host and on a 64-bit Linux host, whatever
+// the compiler's struct layout or the machine's byte order.
 #pragma once
 
 #include <cstdint>
@@ -43,9 +44,13 @@ inline void le_put_u8(uint8_t* rec, int off, uint8_t v) {
     rec[off] = v;
 }
 
+// The writers lay out a field's bytes, least significant first, and store them with one
+// copy: compilers make that a single store of the field's width, which a following
+// read of the field (in the driver, or the host reading a reply) takes straight from
+// the store, where separate byte stores would stall it.
 inline void le_put_u16(uint8_t* rec, int off, uint16_t v) {
-    rec[off] = static_cast<uint8_t>(v);
-    rec[off + 1] = static_cast<uint8_t>(v >> 8);
+    const uint8_t bytes[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+    std::memcpy(rec + off, bytes, sizeof bytes);
 }
 
 inline void le_put_i16(uint8_t* rec, int off, int v) {
@@ -53,7 +58,9 @@ inline void le_put_i16(uint8_t* rec, int off, int v) {
 }
 
 inline void le_put_u32(uint8_t* rec, int off, uint32_t v) {
-    for (int i = 0; i < 4; ++i) rec[off + i] = static_cast<uint8_t>(v >> (8 * i));
+    uint8_t bytes[4];
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(v >> (8 * i));
+    std::memcpy(rec + off, bytes, sizeof bytes);
 }
 
 inline void le_put_i32(uint8_t* rec, int off, int32_t v) {

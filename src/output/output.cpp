@@ -2,9 +2,11 @@
 //
 // Workload: a job appends many short pieces (an HP-GL/2 instruction or a PE number of
 // a few bytes, a KTGL record of 4 to 20 bytes) and only a few large ones (the 8 KB
-// pattern download). Appends must be plain copies; the host's write service is called
-// only when the 2 MB buffer cannot take the next piece and at job end, each time in
-// slices of 128 bytes, which is what the host's port driver takes per call.
+// pattern download). Appends must be plain copies, and the moves' and draws' pieces
+// are stored in place by their callers (out_room, output.h); the host's write
+// service is called only when the 2 MB buffer cannot take the next piece and at job
+// end, each time in slices of 128 bytes, which is what the host's port driver takes
+// per call.
 #include "output/output.h"
 
 #include <cassert>

@@ -9,7 +9,11 @@
 // The refusal rule: out_fill <- 0, job_drawn <- 0, runtime.job_copies <- 1, result -1.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
+#include <cstring>
+
+#include "host/host_services.h"
 
 // Usable capacity of the buffer in bytes; the block holds 8 more that are never written.
 constexpr int32_t out_capacity = 0x200000;
@@ -45,6 +49,28 @@ int out_write_string(const char* text);
 // Appends count bytes from bytes; same results as out_write_string. A negative count,
 // or a null pointer with a positive count, is a caller error: -1, nothing changes.
 int out_write_bytes(int32_t count, const void* bytes);
+
+// Bytes a caller may store in place at out_room.
+constexpr int32_t out_room_short = 16;
+
+// The end of the open buffer, where a caller may store up to out_room_short bytes in
+// place and then take count of them with out_commit: the way a move's or draw's few
+// bytes are appended, with no copy and no call. Null when they must go through
+// out_write_bytes instead: no job open, the abort flag latched, or less room than
+// that left (bytes stored past the count committed are ignored).
+inline uint8_t* out_room() {
+    if (!output.out_buffer || host_link.abort_flag != abort_clear ||
+        out_capacity - output.out_fill <= out_room_short)
+        return nullptr;
+    return output.out_buffer + output.out_fill;
+}
+
+// Appends the first count (0..out_room_short) bytes stored at out_room's answer.
+inline void out_commit(int32_t count) {
+    assert(count >= 0 && count <= out_room_short);
+    output.out_fill += count;
+    assert(output.out_fill < out_capacity);
+}
 
 // Hands the waiting bytes to host_write in pieces of out_piece_size bytes and one
 // shorter last piece. Returns 0 when all were accepted (or no job is open), -1 when

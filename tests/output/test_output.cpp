@@ -2,6 +2,8 @@
 // transfer leaves behind.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "host/messages.h"
 #include "host/settings.h"
 #include "output/output.h"
@@ -94,6 +96,37 @@ TEST_F(OutputBuffer, AFailedTransferRefusesEverythingAfterOneMessage) {
     EXPECT_EQ(output.out_fill, 0);
     EXPECT_EQ(fake.write_sizes.size(), 1u); // the host is not called again
     EXPECT_EQ(fake.printed.find("Une", 2), std::string::npos);
+}
+
+TEST_F(OutputBuffer, PiecesStoredInPlaceKeepTheirCountedBytesUpToTheBuffersEnd) {
+    // Room is given only while a whole short piece fits with a byte to spare; the host
+    // then receives exactly the bytes counted, whatever was stored past them.
+    for (int32_t room : {out_room_short + 2, out_room_short + 1, out_room_short, 1}) {
+        for (int32_t count : {1, 7, 14, out_room_short}) {
+            out_close();
+            ASSERT_EQ(out_open(), 0);
+            fake.sent.clear();
+            std::string filler = pattern(static_cast<size_t>(out_capacity - room), count);
+            ASSERT_EQ(write(filler), 0);
+            uint8_t* dest = out_room();
+            if (room <= out_room_short) {
+                EXPECT_EQ(dest, nullptr) << room;
+                continue;
+            }
+            ASSERT_NE(dest, nullptr) << room;
+            std::string piece = pattern(out_room_short, 40 + count);
+            std::memcpy(dest, piece.data(), piece.size());
+            out_commit(count);
+            ASSERT_EQ(out_flush(), 0);
+            EXPECT_EQ(fake.sent, filler + piece.substr(0, static_cast<size_t>(count)))
+                << count << " bytes with room for " << room;
+        }
+    }
+    host_link.abort_flag = abort_fatal; // none once an abort is latched
+    EXPECT_EQ(out_room(), nullptr);
+    host_link.abort_flag = abort_clear;
+    out_close(); // nor outside a job
+    EXPECT_EQ(out_room(), nullptr);
 }
 
 TEST(BigEndian, ConvertersStoreMostSignificantByteFirstAndNothingMore) {
