@@ -9,6 +9,9 @@ packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev libpng-dev lib
 # The printer application's tests: libjpeg for JPEG documents and a CUPS scheduler with
 # its client programs (lpadmin, lp) as a client.
 packages+=(libjpeg62-turbo-dev cups)
+# PDF documents: poppler renders pages; the tests draw PDFs with cairo, check renders
+# against pdftoppm and make encrypted or turned pages with qpdf.
+packages+=(libpoppler-cpp-dev poppler-utils libcairo2-dev qpdf)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
