@@ -167,6 +167,8 @@ int fill_band(image_slot& s, int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
             std::string why;
             image_open_options options;
             options.page = s.image.page;
+            options.render_dpi = s.image.render_dpi;
+            options.crop = s.image.crop;
             s.source = open_image_source(s.image.path, options, &why);
             if (!s.source) return fail_source(s, why);
         }
