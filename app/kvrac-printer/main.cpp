@@ -13,6 +13,9 @@
 
 #include "kvrac-printer/job_child.h"
 #include "kvrac-printer/printer_app.h"
+#if KVRAC_HAVE_PDF
+#include "pdf/pdf_source.h"
+#endif
 
 printer_app_state app;
 
@@ -43,6 +46,9 @@ std::string printer_media_option(const std::string& value) {
 } // namespace
 
 int main(int argc, char** argv) {
+#if KVRAC_HAVE_PDF
+    pdf_source_register(); // PDF documents' pages, in the job processes
+#endif
     if (argc >= 2 && std::strcmp(argv[1], job_child_flag) == 0) {
         // A job's driver process dies with the server: killed when the server (the
         // thread that waits for it) goes, and gone at once if the server went before

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "images/raster_rows.h"
 #include "link/document_job.h"
 #include "link/plot_job.h"
 
@@ -30,37 +29,6 @@ std::string page_job_name(const std::string& name, int32_t page) {
     const std::string ext = p.extension().string();
     p.replace_extension();
     return p.string() + "-p" + std::to_string(page) + ext;
-}
-
-// Plots one page into the job `output`. Returns the plot's status.
-int plot_page(const plot_options& o, const drawing_options& d, int32_t page,
-              const std::string& output) {
-    raster_rows_reset(raster_band_budget);
-    plot_options one = o;
-    one.output = output;
-    plot_job job;
-    if (int rc = plot_job_setup(plot_job_options_of(one, "document"), job); rc != 0) return rc;
-    int status = plot_job_start(job);
-    std::string why;
-    document_placement placed;
-    if (status == 0) {
-        status = plot_document_page(o.script, page, d.place, job.area, job.side_a, job.side_b,
-                                    &placed, &why);
-        if (status == 2) std::fprintf(stderr, "kvrac: %s\n", why.c_str());
-    }
-    status = plot_job_end(job, status);
-    if (status == 0 && document_page_failure(o.script, page, &why) != 0) {
-        std::fprintf(stderr, "kvrac: %s\n", why.c_str());
-        status = 2;
-    }
-    if (status == 0) {
-        static const char* const edges[4] = {"left", "right", "top", "bottom"};
-        for (int e = 0; e < 4; ++e)
-            if (placed.cut_mm[e] >= 0.5)
-                std::fprintf(stderr, "kvrac: %s page %d: %.0f mm cut at the %s edge\n",
-                             o.script.c_str(), page, placed.cut_mm[e], edges[e]);
-    }
-    return plot_job_close(job, status, true);
 }
 
 } // namespace
@@ -102,7 +70,9 @@ int run_plot_document(const plot_options& o, const drawing_options& d, const doc
                          pages == 1 ? "" : "s", p.page);
             return 2;
         }
-        return plot_page(o, d, p.all_pages ? 1 : p.page, o.output);
+        plot_options one = o;
+        return plot_document_to_job(plot_job_options_of(one, "document"), p.all_pages ? 1 : p.page,
+                                    d.place);
     }
     const std::string base =
         o.output.empty() ? std::filesystem::path(o.script).replace_extension(".prn").string()
@@ -110,8 +80,12 @@ int run_plot_document(const plot_options& o, const drawing_options& d, const doc
     if (base == "-")
         return bad("several pages go to a job file each: name them with -o NAME.prn, not -");
     for (int32_t page = 1; page <= pages; ++page) {
-        const std::string name = page_job_name(base, page);
-        if (int rc = plot_page(o, d, page, name); rc != 0) return rc;
+        plot_options one = o;
+        one.output = page_job_name(base, page);
+        const std::string name = one.output;
+        if (int rc = plot_document_to_job(plot_job_options_of(one, "document"), page, d.place);
+            rc != 0)
+            return rc;
         std::fprintf(stderr, "kvrac: %s page %d of %d: %s\n", o.script.c_str(), page, pages,
                      name.c_str());
     }

@@ -200,3 +200,30 @@ int document_page_failure(const std::string& path, int32_t page, std::string* er
     *error = path + " page " + std::to_string(page) + ": " + raster_rows_failure();
     return 2;
 }
+
+int plot_document_to_job(const plot_job_options& o, int32_t page, const placement_options& place) {
+    raster_rows_reset(raster_band_budget);
+    plot_job job;
+    if (int rc = plot_job_setup(o, job); rc != 0) return rc;
+    int status = plot_job_start(job);
+    std::string why;
+    document_placement placed;
+    if (status == 0) {
+        status = plot_document_page(o.input, page, place, job.area, job.side_a, job.side_b, &placed,
+                                    &why);
+        if (status == 2) std::fprintf(stderr, "kvrac: %s\n", why.c_str());
+    }
+    status = plot_job_end(job, status);
+    if (status == 0 && document_page_failure(o.input, page, &why) != 0) {
+        std::fprintf(stderr, "kvrac: %s\n", why.c_str());
+        status = 2;
+    }
+    if (status == 0) {
+        static const char* const edges[4] = {"left", "right", "top", "bottom"};
+        for (int e = 0; e < 4; ++e)
+            if (placed.cut_mm[e] >= 0.5)
+                std::fprintf(stderr, "kvrac: %s page %d: %.0f mm cut at the %s edge\n",
+                             o.input.c_str(), page, placed.cut_mm[e], edges[e]);
+    }
+    return plot_job_close(job, status, true);
+}

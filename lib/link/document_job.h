@@ -15,6 +15,7 @@
 
 #include "drawing/plot_writer.h"
 #include "drawing/script.h"
+#include "link/plot_job.h"
 #include "link/plot_sequence.h"
 
 // How far a page's side may differ from the printable area's and still count as the
@@ -67,3 +68,10 @@ int plot_document_page(const std::string& path, int32_t page, const placement_op
 // *error naming the file and page when the page could not be read as it was sent,
 // else 0.
 int document_page_failure(const std::string& path, int32_t page, std::string* error);
+
+// The whole plot of one page into its own job file: plot_job_setup with o (o.input is
+// the document), the page sent, the job ended and kept only when the page plotted.
+// Messages go to standard error, naming the file and page; what was cut at the
+// area's edges is said too. Returns the plot's status (0, 1 or 2, as plot_job_setup
+// and plot_document_page).
+int plot_document_to_job(const plot_job_options& o, int32_t page, const placement_options& place);
