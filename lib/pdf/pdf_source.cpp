@@ -24,7 +24,7 @@ namespace {
 
 // Bytes of rendered pixels in one band (red, green, blue; poppler briefly holds a
 // second copy while it renders).
-constexpr int64_t band_budget = 32 << 20;
+constexpr int64_t band_budget = 8 << 20;
 
 // Longest side of a rendered page, pixels: keeps every size poppler computes in an int.
 constexpr int64_t side_max = 1 << 21;

@@ -33,8 +33,10 @@ class PdfSource : public Kvrac {
     }
 
     // Reads every row of the source and compares it with pdftoppm's render; returns
-    // the number of differing pixels.
-    long differing_pixels(image_source& s, const std::string& file, int page, double dpi) {
+    // the number of differing pixels, and in *at_edges those of them within 10 pixels
+    // of the page's left or right edge.
+    long differing_pixels(image_source& s, const std::string& file, int page, double dpi,
+                          long* at_edges = nullptr) {
         rgb_picture expected;
         EXPECT_TRUE(pdftoppm_page(file, page, dpi, path("ref"), &expected));
         EXPECT_EQ(s.info().width, expected.width);
@@ -47,8 +49,11 @@ class PdfSource : public Kvrac {
             EXPECT_EQ(row.y, rows);
             EXPECT_EQ(row.count, expected.width);
             const uint8_t* want = expected.pixels.data() + size_t(row.y) * expected.width * 3;
-            for (int32_t x = 0; x < row.count; ++x)
-                differ += std::memcmp(row.pixels + x * 3, want + x * 3, 3) != 0;
+            for (int32_t x = 0; x < row.count; ++x) {
+                if (std::memcmp(row.pixels + x * 3, want + x * 3, 3) == 0) continue;
+                ++differ;
+                if (at_edges && (x < 10 || x >= row.count - 10)) ++*at_edges;
+            }
             ++rows;
         }
         EXPECT_EQ(rows, expected.height);
@@ -57,16 +62,27 @@ class PdfSource : public Kvrac {
 };
 
 TEST_F(PdfSource, RowsMatchAnIndependentRenderAcrossBands) {
-    // 4 x 9 in at 600 dpi: 2400 x 5400 pixels, more than one band of rendered rows.
+    // 4 x 9 in at 600 dpi: 2400 x 5400 pixels, five bands of rendered rows. poppler
+    // may rasterise a stroke's end on the page's left or right edge a pixel apart in a
+    // band and in a whole page: a handful of pixels is allowed there, none elsewhere.
     const std::string file = path("tall.pdf");
-    ASSERT_TRUE(write_pdf(file, {{288, 648, [](cairo_t* c) { draw_test_page(c, 288, 648); }}}));
+    ASSERT_TRUE(write_pdf(file, {{288, 648, [](cairo_t* c) {
+                                      draw_test_page(c, 288, 648);
+                                      cairo_set_line_width(c, 1.3); // edge to edge
+                                      cairo_move_to(c, 0, 100);
+                                      cairo_line_to(c, 288, 600);
+                                      cairo_stroke(c);
+                                  }}}));
     std::string why;
     auto s = open(file, 1, 600, &why);
     ASSERT_TRUE(s) << why;
     EXPECT_EQ(s->info().format, "PDF");
     EXPECT_FALSE(s->info().mono);
     EXPECT_EQ(s->info().dpi_x, 600);
-    EXPECT_EQ(differing_pixels(*s, file, 1, 600), 0);
+    long at_edges = 0;
+    const long differ = differing_pixels(*s, file, 1, 600, &at_edges);
+    EXPECT_EQ(differ, at_edges);
+    EXPECT_LE(at_edges, 20);
     // A rewind starts the page again and counts one more decode.
     const uint64_t before = image_decodes();
     ASSERT_EQ(s->rewind(), 0);
