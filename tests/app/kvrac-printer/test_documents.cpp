@@ -146,4 +146,96 @@ TEST_F(PrinterDocuments, BadPdfAbortsWithItsReasonAndTheNextJobPrints) {
     EXPECT_EQ(status.state, "completed") << status.message;
     EXPECT_FALSE(read_all(server.device_dir() / "after.prn").empty());
 }
+
+#if KVRAC_HAVE_IMAGE_FORMATS && KVRAC_HAVE_TIFF
+#include <tiffio.h>
+
+// A two-page one-bit G4 TIFF at 200 dpi: the 11 x 8.5 in sheet's size, then 2 x 1 in.
+bool write_scan(const fs::path& path) {
+    TIFF* t = TIFFOpen(path.c_str(), "w");
+    if (!t) return false;
+    const int sizes[2][2] = {{2200, 1700}, {400, 200}};
+    for (int page = 0; page < 2; ++page) {
+        const int w = sizes[page][0], h = sizes[page][1];
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
+        TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
+        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+        TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+        TIFFSetField(t, TIFFTAG_XRESOLUTION, 200.0f);
+        TIFFSetField(t, TIFFTAG_YRESOLUTION, 200.0f);
+        TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 64);
+        TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+        TIFFSetField(t, TIFFTAG_PAGENUMBER, page, 2);
+        std::vector<uint8_t> row((w + 7) / 8);
+        for (int y = 0; y < h; ++y) {
+            for (size_t i = 0; i < row.size(); ++i)
+                row[i] = static_cast<uint8_t>((y / 10 + i) % 3 == 0 ? 0xF0 : 0x00);
+            TIFFWriteScanline(t, row.data(), y, 0);
+        }
+        TIFFWriteDirectory(t);
+    }
+    TIFFClose(t);
+    return true;
+}
+
+TEST_F(PrinterDocuments, TiffPagesEqualKvracPlotOfEachPage) {
+    const fs::path scan = server.dir() / "scan.tif";
+    ASSERT_TRUE(write_scan(scan));
+    for (const char* format : {"image/tiff", "application/octet-stream"}) {
+        SCOPED_TRACE(format);
+        const std::string job = std::string("scan-") + (format[0] == 'i' ? "typed" : "sniffed");
+        const auto status = print(scan, format, job, 200);
+        ASSERT_EQ(status.state, "completed") << status.message;
+        const std::string printed = read_all(server.device_dir() / (job + ".prn"));
+        const std::string page1 = kvrac_plot(scan, 1, 200), page2 = kvrac_plot(scan, 2, 200);
+        ASSERT_FALSE(page1.empty());
+        EXPECT_TRUE(printed == page1 + page2) << "the job differs from kvrac plot's pages";
+    }
+}
+#endif
+
+#if KVRAC_HAVE_IMAGE_FORMATS && KVRAC_HAVE_JPEG
+#include <jpeglib.h>
+
+TEST_F(PrinterDocuments, JpegEqualsKvracPlot) {
+    const fs::path photo = server.dir() / "photo.jpg";
+    {
+        std::FILE* f = std::fopen(photo.c_str(), "wb");
+        ASSERT_TRUE(f);
+        jpeg_compress_struct c{};
+        jpeg_error_mgr err{};
+        c.err = jpeg_std_error(&err);
+        jpeg_create_compress(&c);
+        jpeg_stdio_dest(&c, f);
+        c.image_width = 640;
+        c.image_height = 480;
+        c.input_components = 3;
+        c.in_color_space = JCS_RGB;
+        jpeg_set_defaults(&c);
+        jpeg_start_compress(&c, TRUE);
+        std::vector<uint8_t> row(640 * 3);
+        while (c.next_scanline < c.image_height) {
+            for (int x = 0; x < 640; ++x) {
+                row[x * 3] = static_cast<uint8_t>(x * 255 / 639);
+                row[x * 3 + 1] = static_cast<uint8_t>(c.next_scanline * 255 / 479);
+                row[x * 3 + 2] = 128;
+            }
+            JSAMPROW r = row.data();
+            jpeg_write_scanlines(&c, &r, 1);
+        }
+        jpeg_finish_compress(&c);
+        jpeg_destroy_compress(&c);
+        std::fclose(f);
+    }
+    const auto status = print(photo, "image/jpeg", "photo", 300);
+    ASSERT_EQ(status.state, "completed") << status.message;
+    const std::string expected = kvrac_plot(photo, 1, 300);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_TRUE(read_all(server.device_dir() / "photo.prn") == expected)
+        << "the job differs from kvrac plot's";
+}
+#endif
 #endif

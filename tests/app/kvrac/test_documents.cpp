@@ -195,3 +195,101 @@ TEST_F(Kvrac, PngDocumentGivesTheBytesOfTheSameImageInAScript) {
 
 } // namespace
 #endif
+
+#if KVRAC_HAVE_IMAGE_FORMATS && KVRAC_HAVE_TIFF && KVRAC_HAVE_PNG
+#include <png.h>
+#include <tiffio.h>
+
+namespace {
+
+// Whether pixel (x, y) of the scans below is black: a frame, a diagonal and a grid.
+bool scan_black(int x, int y, int w, int h) {
+    return x < 4 || y < 4 || x >= w - 4 || y >= h - 4 || std::abs(x * h - y * w) < 2 * w ||
+           (x % 50 == 0 && y % 3 == 0);
+}
+
+// One page of a one-bit G4 TIFF (black is 1, as scanners write), at dpi.
+void write_g4_page(TIFF* t, int w, int h, double dpi, int page, int pages) {
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, static_cast<float>(dpi));
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, static_cast<float>(dpi));
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, h);
+    TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+    TIFFSetField(t, TIFFTAG_PAGENUMBER, page, pages);
+    std::vector<uint8_t> row((w + 7) / 8);
+    for (int y = 0; y < h; ++y) {
+        std::fill(row.begin(), row.end(), 0);
+        for (int x = 0; x < w; ++x)
+            if (scan_black(x, y, w, h)) row[x / 8] |= 0x80 >> (x % 8);
+        TIFFWriteScanline(t, row.data(), y, 0);
+    }
+    TIFFWriteDirectory(t);
+}
+
+// The same pixels as a one-bit greyscale PNG (0 is black), written with libpng.
+void write_mono_png(const fs::path& path, int w, int h) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_TRUE(f);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, f);
+    png_set_IHDR(png, info, w, h, 1, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    std::vector<uint8_t> row((w + 7) / 8);
+    for (int y = 0; y < h; ++y) {
+        std::fill(row.begin(), row.end(), 0xFF);
+        for (int x = 0; x < w; ++x)
+            if (scan_black(x, y, w, h)) row[x / 8] &= static_cast<uint8_t>(~(0x80 >> (x % 8)));
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+}
+
+TEST_F(Kvrac, ScannedTiffLandsAtItsStatedResolution) {
+    // Two pages of 2 x 1 in: 600 x 300 pixels at 300 dpi, 300 x 150 at 150 dpi.
+    TIFF* t = TIFFOpen((dir / "scan.tif").c_str(), "w");
+    ASSERT_TRUE(t);
+    write_g4_page(t, 600, 300, 300, 0, 2);
+    write_g4_page(t, 300, 150, 150, 1, 2);
+    TIFFClose(t);
+    write_mono_png(dir / "p1.png", 600, 300);
+    write_mono_png(dir / "p2.png", 300, 150);
+    const std::string area = " --area 4x3 --settings " + store();
+    // --scale 1:1: 2 x 1 in, 2032 x 1016 plotter units, from the area's corner.
+    for (int page = 1; page <= 2; ++page) {
+        SCOPED_TRACE(page);
+        const std::string n = std::to_string(page);
+        run_result r = run("plot " + (dir / "scan.tif").string() + " --page " + n +
+                           " --scale 1:1 -o " + (dir / ("doc" + n + ".prn")).string() + area);
+        ASSERT_EQ(r.status, 0) << r.err;
+        write_file(dir / "ref.kvs", "image 0 0 2032 1016 p" + n + ".png\n");
+        r = run("plot " + (dir / "ref.kvs").string() + " -o " + (dir / "ref.prn").string() + area);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(slurp(dir / ("doc" + n + ".prn")), slurp(dir / "ref.prn"));
+    }
+    // A page the area's size lands 1:1 by default; every page gets a job of its own.
+    run_result r = run("plot " + (dir / "scan.tif").string() + " --pages all --area 2x1 -o " +
+                       (dir / "all.prn").string() + " --settings " + store());
+    ASSERT_EQ(r.status, 0) << r.err;
+    write_file(dir / "ref.kvs", "image 0 0 2032 1016 p1.png\n");
+    r = run("plot " + (dir / "ref.kvs").string() + " --area 2x1 -o " + (dir / "ref.prn").string() +
+            " --settings " + store());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp(dir / "all-p1.prn"), slurp(dir / "ref.prn"));
+    EXPECT_FALSE(slurp(dir / "all-p2.prn").empty());
+    r = run("plot " + (dir / "scan.tif").string() + " --page 3 --settings " + store());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("scan.tif"), std::string::npos) << r.err;
+}
+
+} // namespace
+#endif
