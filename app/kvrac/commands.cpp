@@ -382,6 +382,9 @@ int plot_command(const command_line& cmd) {
     if (check_store(o.store) != 0) return 2;
     int rc = 0;
     if (is_document_file(o.script)) {
+        if (cmd.document.all_pages && !cmd.preview.empty())
+            return usage_error("--preview draws one job, not one per page: use --page N, or ",
+                               "kvrac view on each page's job");
         rc = run_plot_document(o, cmd.drawing, cmd.document);
     } else if (cmd.document.given) {
         return usage_error("--page and --pages act on documents (PDF, PNG, TIFF, JPEG), not on ",

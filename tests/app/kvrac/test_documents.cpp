@@ -95,6 +95,12 @@ TEST_F(Documents, EveryPageGoesToAJobOfItsOwn) {
         EXPECT_EQ(each, slurp(one)) << "page " << page;
     }
     EXPECT_FALSE(fs::exists(dir / "all.prn"));
+    // One preview cannot show several jobs: refused before anything is plotted.
+    r = plot(pdf + " --pages all -o " + (dir / "again.prn").string() + " --preview " +
+             (dir / "p.png").string());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("--preview draws one job"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "again-p1.prn"));
 }
 
 TEST_F(Documents, BadFilesAndPagesNameTheFileAndWriteNoJob) {
