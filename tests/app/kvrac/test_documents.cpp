@@ -58,6 +58,11 @@ TEST_F(Documents, PageOfTheAreasSizeLandsOneToOne) {
     // 600 dpi settings: 4 x 3 in at 600 dpi over 4064 x 3048 plotter units.
     const std::string png = reference(pdf, 1, 600, "", "r1");
     EXPECT_EQ(slurp(dir / "p1.prn"), script_job("image 0 0 4064 3048 " + png));
+    // At 300 dpi (stored by the plot's dialog option), the page has 300 dpi's pixels.
+    r = plot(pdf + " --resolution 300 -o " + (dir / "p300.prn").string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string png300 = reference(pdf, 1, 300, "", "r300");
+    EXPECT_EQ(slurp(dir / "p300.prn"), script_job("image 0 0 4064 3048 " + png300));
 }
 
 TEST_F(Documents, SmallerPageIsFittedAndRenderedAtTheSheetsDots) {
