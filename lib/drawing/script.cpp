@@ -204,6 +204,7 @@ int parse_image(script_reader& r, std::string_view rest, script_image* img) {
     img->colour = 7;
     img->page = 1;
     img->crop = image_crop{};
+    img->turned = false;
     for (std::string_view w = next_word(rest); !w.empty(); w = next_word(rest)) {
         if (w == "transparent") {
             img->transparent = true;

@@ -44,6 +44,7 @@ struct script_image {
     double render_dpi = 72;  // PDF: pixels per inch the page is rendered at (width and
                              // height above are its size at that resolution)
     image_crop crop = {};    // the window of the image placed (default: all of it)
+    bool turned = false;     // PDF: the page turned a quarter anticlockwise
 };
 
 struct script_command {

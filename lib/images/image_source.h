@@ -46,6 +46,8 @@ struct image_crop {
 struct image_open_options {
     int32_t page = 1;       // page (PDF) or image (TIFF) of the file, from 1
     double render_dpi = 72; // PDF: pixels per inch the page is rendered at
+    bool turned = false;    // PDF: the page rendered turned a quarter anticlockwise (a
+                            // portrait page across a landscape sheet)
     image_crop crop = {};   // only this window of the image is delivered, as an image
                             // of the window's size (a page larger than the sheet)
 };

@@ -169,6 +169,7 @@ int fill_band(image_slot& s, int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
             options.page = s.image.page;
             options.render_dpi = s.image.render_dpi;
             options.crop = s.image.crop;
+            options.turned = s.image.turned;
             s.source = open_image_source(s.image.path, options, &why);
             if (!s.source) return fail_source(s, why);
         }

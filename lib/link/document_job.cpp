@@ -128,9 +128,14 @@ int plot_document_page(const std::string& path, int32_t page, const placement_op
     const double dpi_x = drawn ? probe_dpi : probe.dpi_x > 0 ? probe.dpi_x : device_dpi;
     const double dpi_y = drawn ? probe_dpi : probe.dpi_y > 0 ? probe.dpi_y : device_dpi;
     const std::string prefix = page_prefix(path, page, probe.pages);
-    const document_page_geometry g{probe.width / dpi_x,          probe.height / dpi_y,
-                                   side_a * area.steps_per_inch, side_b * area.steps_per_inch,
-                                   area.steps_per_inch,          device_dpi};
+    // A portrait PDF page across a landscape area (as a roll's sheets are) is turned a
+    // quarter anticlockwise, as the printer application turns portrait raster pages.
+    const bool turn = drawn && probe.height > probe.width && side_a > side_b;
+    const double page_w_in = (turn ? probe.height : probe.width) / dpi_x;
+    const double page_h_in = (turn ? probe.width : probe.height) / dpi_y;
+    const document_page_geometry g{
+        page_w_in,           page_h_in, side_a * area.steps_per_inch, side_b * area.steps_per_inch,
+        area.steps_per_inch, device_dpi};
     document_placement where;
     if (place_document_page(g, place, &where, &why) != 0) {
         *error = prefix + why;
@@ -139,6 +144,7 @@ int plot_document_page(const std::string& path, int32_t page, const placement_op
     if (placed) *placed = where;
     if (drawn) { // rendered at one pixel a dot of the placed rectangle
         options.render_dpi = where.scale * device_dpi;
+        options.turned = turn;
         source = open_image_source(path, options, &why);
         if (!source) {
             *error = prefix + why;
@@ -188,6 +194,7 @@ int plot_document_page(const std::string& path, int32_t page, const placement_op
     img.line = page; // raster_rows reports a failure by this number
     img.page = page;
     img.render_dpi = options.render_dpi;
+    img.turned = turn;
     if (img.width != info.width || img.height != info.height)
         img.crop = image_crop{cx0, cy0, img.width, img.height};
     std::vector<uint8_t> message(message_record_size);

@@ -7,7 +7,9 @@
 // area (each side within document_size_tolerance of the area's) lands 1:1, centred, so
 // a page as large as the paper loses its white border evenly to the margins; any other
 // page is fitted to the area. A PDF page is rendered at one pixel a printer dot of the
-// rectangle it is placed on, so the driver samples it 1:1.
+// rectangle it is placed on, so the driver samples it 1:1. A portrait PDF page across
+// a landscape area is turned a quarter anticlockwise first, as the printer application
+// turns portrait raster pages (image files are placed as they stand).
 #pragma once
 
 #include <cstdint>

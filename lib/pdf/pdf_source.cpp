@@ -44,7 +44,7 @@ class pdf_source final : public image_source {
   public:
     // Opens page `page` (from 1) of path, rendered at dpi. Returns 0, or -1 with error()
     // saying why in words that follow the file's name.
-    int open(const std::string& path, int32_t page, double dpi) {
+    int open(const std::string& path, int32_t page, double dpi, bool turned) {
         poppler_message.clear();
         doc_.reset(poppler::document::load_from_file(path));
         if (!doc_)
@@ -67,6 +67,8 @@ class pdf_source final : public image_source {
         double w_pt = box.width(), h_pt = box.height();
         const poppler::page::orientation_enum o = page_->orientation();
         if (o == poppler::page::landscape || o == poppler::page::seascape) std::swap(w_pt, h_pt);
+        if (turned) std::swap(w_pt, h_pt);
+        turned_ = turned;
         // Pixels across the page: its size at dpi, rounded to the nearest pixel (half
         // a pixel up), the size poppler gives a whole page at that resolution.
         const double w = std::floor(w_pt * dpi / 72 + 0.5), h = std::floor(h_pt * dpi / 72 + 0.5);
@@ -126,7 +128,10 @@ class pdf_source final : public image_source {
         const int32_t rows = std::min(band_rows_, info_.height - y_);
         band_ = poppler::image(); // the old band goes before the new one is made
         poppler_message.clear();
-        band_ = renderer_.render_page(page_.get(), dpi_, dpi_, 0, y_, info_.width, rows);
+        // A quarter turn anticlockwise is poppler's three quarters clockwise, added to
+        // the page's own rotation.
+        band_ = renderer_.render_page(page_.get(), dpi_, dpi_, 0, y_, info_.width, rows,
+                                      turned_ ? poppler::rotate_270 : poppler::rotate_0);
         if (!band_.is_valid() || band_.width() != info_.width || band_.height() != rows ||
             band_.format() != poppler::image::format_rgb24)
             return fail("rows " + std::to_string(y_ + 1) + " to " + std::to_string(y_ + rows) +
@@ -146,6 +151,7 @@ class pdf_source final : public image_source {
     int32_t y_ = 0;         // next row delivered
     int32_t band_y0_ = 0;   // rows held in band_
     int32_t band_y1_ = 0;
+    bool turned_ = false; // rendered a quarter turn anticlockwise
     bool failed_ = false; // every later call fails
 };
 
@@ -154,7 +160,7 @@ std::unique_ptr<image_source> open_pdf(const std::string& path, const uint8_t* h
                                        std::string* why) {
     if (head_size < 5 || std::memcmp(head, "%PDF-", 5) != 0) return nullptr;
     auto source = std::make_unique<pdf_source>();
-    if (source->open(path, options.page, options.render_dpi) != 0) {
+    if (source->open(path, options.page, options.render_dpi, options.turned) != 0) {
         *why = source->error();
         return nullptr;
     }

@@ -88,6 +88,19 @@ TEST_F(Documents, WiderPageOfTheSheetsSizeIsCentredAndCut) {
     EXPECT_EQ(slurp(dir / "p3.prn"), script_job("image 0 0 4064 3048 " + png));
 }
 
+TEST_F(Documents, PortraitPageIsTurnedAcrossTheLandscapeArea) {
+    if (std::system("command -v qpdf >/dev/null") != 0) GTEST_SKIP() << "qpdf is not installed";
+    // 3 x 4 in on the 4 x 3 in area: turned a quarter anticlockwise, it is the area's size.
+    const std::string pdf = (dir / "portrait.pdf").string();
+    ASSERT_TRUE(write_pdf(pdf, {{216, 288, [](cairo_t* c) { draw_test_page(c, 216, 288); }}}));
+    run_result r = plot(pdf + " -o " + (dir / "p.prn").string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string turned = (dir / "turned.pdf").string();
+    ASSERT_EQ(std::system(("qpdf --rotate=-90 '" + pdf + "' '" + turned + "'").c_str()), 0);
+    const std::string png = reference(turned, 1, 600, "", "rt");
+    EXPECT_EQ(slurp(dir / "p.prn"), script_job("image 0 0 4064 3048 " + png));
+}
+
 TEST_F(Documents, EveryPageGoesToAJobOfItsOwn) {
     const std::string pdf = plan();
     run_result r = plot(pdf + " --pages all -o " + (dir / "all.prn").string());

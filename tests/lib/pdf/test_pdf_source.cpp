@@ -124,6 +124,16 @@ TEST_F(PdfSource, RotatedPageIsTurnedAsAViewerShowsIt) {
     EXPECT_EQ(s->info().width, 625); // 300 pt across once turned
     EXPECT_EQ(s->info().height, 417);
     EXPECT_EQ(differing_pixels(*s, turned, 1, 150), 0);
+    // Turned a quarter anticlockwise on top of its own rotation: as qpdf turns it by
+    // -90 degrees, back to the unturned page here.
+    image_open_options o;
+    o.render_dpi = 150;
+    o.turned = true;
+    auto back = open_image_source(turned, o, &why);
+    ASSERT_TRUE(back) << why;
+    EXPECT_EQ(back->info().width, 417);
+    EXPECT_EQ(back->info().height, 625);
+    EXPECT_EQ(differing_pixels(*back, flat, 1, 150), 0);
 }
 
 TEST_F(PdfSource, BadFilesAndPagesSayWhy) {
