@@ -43,6 +43,7 @@ for name in "${targets[@]}"; do
     log="$work/log"
     set +e
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
+        LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
         "$build/fuzz_$name" "$work/corpus" -max_total_time="$seconds" -timeout=25 \
         -rss_limit_mb=2560 -print_final_stats=1 -artifact_prefix="$work/artifacts/" \
         >"$log" 2>&1

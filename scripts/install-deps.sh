@@ -14,6 +14,9 @@ packages+=(libjpeg62-turbo-dev cups)
 packages+=(chromium chromium-driver python3-selenium)
 # bench/image_formats_e2e.sh writes its TIFF files with ppm2tiff and tiffcp.
 packages+=(libtiff-tools)
+# PDF documents: poppler renders pages; the tests draw PDFs with cairo, check renders
+# against pdftoppm and make encrypted or turned pages with qpdf.
+packages+=(libpoppler-cpp-dev poppler-utils libcairo2-dev qpdf)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

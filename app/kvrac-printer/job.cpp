@@ -459,3 +459,57 @@ bool filter_drawing(pappl_job_t* job, pappl_device_t* device, void*) {
     if (sent && !notes.empty()) papplJobSetMessage(job, "%s", notes.c_str());
     return sent;
 }
+
+bool filter_document(pappl_job_t* job, pappl_device_t* device, void*) {
+    if (!claim(job)) return false;
+    auto* r = new job_record{};
+    papplJobSetData(job, r);
+    if (std::string why = make_scratch(job, &r->dir); !why.empty()) return fail(job, why);
+    r->store = printer_store(papplJobGetPrinter(job));
+    const std::string document = papplJobGetFilename(job);
+    const std::string err = r->dir + "/document.err";
+    std::vector<std::string> args = {"document", r->store, document, r->dir};
+    pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, false);
+    std::string why =
+        job_dialog_options(papplJobGetPrinter(job), options, options->media.size_width,
+                           options->media.size_length, &args);
+    if (!why.empty()) {
+        papplJobDeletePrintOptions(options);
+        return fail(job, why);
+    }
+    // The child's messages name the spooled file: the client knows the document by the
+    // job's name.
+    const char* name = papplJobGetName(job);
+    const std::string shown = name && *name ? name : "the document";
+    auto named = [&](std::string text) {
+        if (text.rfind("kvrac: ", 0) == 0) text.erase(0, 7);
+        for (size_t at = 0; (at = text.find(document, at)) != std::string::npos; at += shown.size())
+            text.replace(at, document.size(), shown);
+        return text;
+    };
+    const int status = run_child(args, err, job, &why);
+    if (status != 0) {
+        papplJobDeletePrintOptions(options);
+        if (stopped(job)) return fail(job, stop_message(job));
+        return fail(job, "Document: " + named(why));
+    }
+    for (unsigned page = 1; std::filesystem::exists(page_path(*r, page, ".prn")); ++page)
+        r->files.push_back(page_path(*r, page, ".prn"));
+    // What was cut at the area's edges: logged, and left in the job's message.
+    std::string notes;
+    {
+        std::ifstream in(err);
+        for (std::string line; std::getline(in, line);) {
+            if (line.empty()) continue;
+            line = named(line);
+            papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s", line.c_str());
+            notes += (notes.empty() ? "" : "; ") + line;
+        }
+    }
+    papplJobSetImpressions(job, static_cast<int>(r->files.size()));
+    papplJobSetImpressionsCompleted(job, static_cast<int>(r->files.size()));
+    const bool sent = job_end(job, options, device);
+    papplJobDeletePrintOptions(options);
+    if (sent && !notes.empty()) papplJobSetMessage(job, "%s", notes.c_str());
+    return sent;
+}

@@ -12,6 +12,7 @@
 #include "drawing/script.h"
 #include "images/raster_rows.h"
 #include "link/config_sequence.h"
+#include "link/document_job.h"
 #include "link/drawing_job.h"
 #include "link/plot_job.h"
 #include "link/plot_sequence.h"
@@ -243,6 +244,26 @@ int plot_drawing_file(const std::string& store, const std::string& kind, const s
     return close_job(out, job, status);
 }
 
+// Plots every page of a received document (PDF, PNG, TIFF, JPEG) into dir/page-N.prn,
+// each as `kvrac plot DOCUMENT --page N` places it by default: fitted to the printable
+// area of the job's media, or 1:1 when the page is its size. Stops at the first page
+// that fails, its message naming the page.
+int plot_document_file(const std::string& store, const std::string& document,
+                       const std::string& dir, const std::vector<dialog_option>& options) {
+    int32_t pages = 0;
+    std::string why;
+    if (document_page_count(document, &pages, &why) != 0) {
+        say("", why);
+        return 2;
+    }
+    for (int32_t page = 1; page <= pages; ++page) {
+        const std::string job = dir + "/page-" + std::to_string(page) + ".prn";
+        const plot_job_options o{document, "document", job, store, 0, 0, options, true};
+        if (int rc = plot_document_to_job(o, page, placement_options{}); rc != 0) return rc;
+    }
+    return 0;
+}
+
 } // namespace
 
 int job_child_main(int argc, char** argv) {
@@ -259,6 +280,10 @@ int job_child_main(int argc, char** argv) {
     if (mode == "drawing" && argc >= 5) {
         if (read_options(argc, argv, 5, options) != 0) return 2;
         return plot_drawing_file(argv[1], argv[2], argv[3], argv[4], options);
+    }
+    if (mode == "document" && argc >= 4) {
+        if (read_options(argc, argv, 4, options) != 0) return 2;
+        return plot_document_file(argv[1], argv[2], argv[3], options);
     }
     if (mode == "script" && argc >= 4) {
         if (read_options(argc, argv, 4, options) != 0) return 2;

@@ -22,6 +22,10 @@ constexpr const char job_parent_variable[] = "KVRAC_PRINTER_JOB_PARENT";
 //                                          writes SCRIPT, `image 0 0 X Y PNG` over the
 //                                          whole printable area in plotter units, and
 //                                          plots it into JOB
+//   document STORE DOCUMENT DIR [DIALOG OPTIONS]
+//                                          plots each page of a received PDF or image
+//                                          file into DIR/page-N.prn as `kvrac plot
+//                                          DOCUMENT --page N` would
 //   script STORE SCRIPT JOB [DIALOG OPTIONS]
 //                                          plots a received plot script into JOB
 //   drawing STORE KIND DRAWING JOB [DIALOG OPTIONS]

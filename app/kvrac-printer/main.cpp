@@ -13,6 +13,9 @@
 
 #include "kvrac-printer/job_child.h"
 #include "kvrac-printer/printer_app.h"
+#if KVRAC_HAVE_PDF
+#include "pdf/pdf_source.h"
+#endif
 
 #if KVRAC_HAVE_IMAGE_FORMATS
 #include "formats/image_formats.h"
@@ -47,6 +50,9 @@ std::string printer_media_option(const std::string& value) {
 } // namespace
 
 int main(int argc, char** argv) {
+#if KVRAC_HAVE_PDF
+    pdf_source_register(); // PDF documents' pages, in the job processes
+#endif
 #if KVRAC_HAVE_IMAGE_FORMATS
     image_formats_register(); // TIFF and JPEG images beside PNG, in the server and job children
 #endif

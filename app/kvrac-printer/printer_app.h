@@ -101,6 +101,12 @@ bool job_print_script(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
 // vectors by a child process, as `kvrac plot` plots the file.
 bool filter_drawing(pappl_job_t* job, pappl_device_t* device, void* data);
 
+// job.cpp: the MIME filter of documents plotted page by page as `kvrac plot` plots them
+// (PDF; TIFF where this build reads it): each page fitted to the job's
+// media, or 1:1 when it is the media's size, at the job's resolution; a bad file or
+// page aborts the job with its reason.
+bool filter_document(pappl_job_t* job, pappl_device_t* device, void* data);
+
 // page_header.cpp: the header of the raster page this thread read last from a client's
 // document (null when it read none), as the document has it; and its end.
 const cups_page_header2_t* document_page_header();

@@ -83,11 +83,19 @@ pappl_loglevel_t log_level(const char* v) {
     return PAPPL_LOGLEVEL_WARN;
 }
 
-// A document sent as application/octet-stream that is no raster, PNG or JPEG: a DXF
+// A document sent as application/octet-stream that is no raster, PNG or JPEG: a PDF or
+// TIFF document where this build reads them, a DXF
 // drawing or an HP-GL/2 plot file when its content says so (as `kvrac plot` tells
 // them), else a plot script, or what the plot-script job rejects with a clear reason
 // (PAPPL would abort it without one).
 const char* sniff_format(const unsigned char* header, size_t size, void*) {
+#if KVRAC_HAVE_PDF
+    if (size >= 5 && std::memcmp(header, "%PDF-", 5) == 0) return "application/pdf";
+#endif
+#if KVRAC_HAVE_IMAGE_FORMATS
+    if (size >= 4 && (std::memcmp(header, "II*\0", 4) == 0 || std::memcmp(header, "MM\0*", 4) == 0))
+        return "image/tiff";
+#endif
     switch (drawing_format_of_content(reinterpret_cast<const char*>(header), size)) {
     case drawing_format::dxf:
         return dxf_mime;
@@ -317,6 +325,15 @@ pappl_system_t* system_setup(int n, cups_option_t* o, void*) {
     papplSystemAddMIMEFilter(system, dxf_mime, plot_script_mime, filter_drawing, nullptr);
 #endif
     papplSystemAddMIMEFilter(system, hpgl_mime, plot_script_mime, filter_drawing, nullptr);
+    // Documents plotted page by page through the host's image sources, at the job's
+    // resolution. JPEG stays with PAPPL's image layout, which also turns a portrait
+    // picture across the sheet (a raster document is placed as it stands).
+#if KVRAC_HAVE_PDF
+    papplSystemAddMIMEFilter(system, "application/pdf", plot_script_mime, filter_document, nullptr);
+#endif
+#if KVRAC_HAVE_IMAGE_FORMATS
+    papplSystemAddMIMEFilter(system, "image/tiff", plot_script_mime, filter_document, nullptr);
+#endif
     papplSystemSetPrinterDrivers(system, printer_driver_count, printer_drivers, nullptr,
                                  printer_created, driver_setup, nullptr);
     papplSystemLoadState(system, server.state_file.c_str());

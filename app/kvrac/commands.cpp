@@ -12,11 +12,13 @@
 
 #include "images/raster_rows.h"
 #include "kvrac/dialog_cmd.h"
+#include "kvrac/document_cmd.h"
 #include "kvrac/drawing_cmd.h"
 #include "kvrac/plot_cmd.h"
 #include "kvrac/show.h"
 #include "kvrac/view_cmd.h"
 #include "link/config_sequence.h"
+#include "link/document_job.h"
 #include "link/driver_link.h"
 #include "link/session.h"
 #include "settings/dialog_options.h"
@@ -77,13 +79,17 @@ const char show_help[] = "Usage: kvrac show [--settings PATH]\n"
                          "Exit status: 0 shown, 1 nothing is stored, 2 bad usage.\n";
 
 const char plot_help[] =
-    "Usage: kvrac plot SCRIPT|DRAWING [-o JOB] [--area LxW] [--settings PATH]\n"
+    "Usage: kvrac plot SCRIPT|DRAWING|DOCUMENT [-o JOB] [--area LxW] [--settings PATH]\n"
     "                  [--scale 1:N] [--fit] [--center] [--rotate DEG] [--origin X,Y]\n"
-    "                  [--units mm|in] [--pens FILE] [--image-memory MB]\n"
+    "                  [--units mm|in] [--pens FILE] [--page N | --pages all]
+"
+    "                  [--image-memory MB]
+"
     "\n"
-    "Plots a script (see docs/plot-scripts.md), a DXF drawing or an HP-GL/2 plot file\n"
-    "(told apart by their content, then their extension) with the stored settings and\n"
-    "writes the print job. The placement options below act on drawings.\n"
+    "Plots a script (see docs/plot-scripts.md), a DXF drawing, an HP-GL/2 plot file or\n"
+    "a document (a PDF, PNG, TIFF or JPEG file) (told apart by their content, then their\n"
+    "extension) with the stored settings and writes the print job. The placement\n"
+    "options below act on drawings and documents.\n"
     "When nothing is stored yet, the driver is configured with its\n"
     "defaults first.\n"
     "\n"
@@ -167,7 +173,8 @@ struct command_line {
     std::string dpi;                   // view --dpi
     std::string page;                  // view --page
     bool summary;                      // view --summary
-    drawing_options drawing;           // plot: placement of a drawing
+    drawing_options drawing;           // plot: placement of a drawing or document
+    document_options document;         // plot: the pages of a document
 };
 
 // The command being parsed, for the help hint after a usage error ("" = none yet).
@@ -227,7 +234,8 @@ int unknown_option(const std::string& option, const std::string& command) {
     std::vector<std::string> known = {"--settings", "--help", "--version"};
     if (command == "config") known.insert(known.end(), {"--reset", "--interactive"});
     if (command == "plot")
-        known.insert(known.end(), {"--output", "--area", "--interactive", "--image-memory"});
+        known.insert(known.end(),
+                     {"--output", "--area", "--interactive", "--image-memory", "--page", "--pages"});
     if (command == "curve") known.push_back("--png");
     if (command == "view") known.insert(known.end(), {"--output", "--dpi", "--page", "--summary"});
     if (command == "config" || command == "plot")
@@ -267,13 +275,16 @@ int print_help(const std::string& command) {
     if (!text) return unknown_command(command);
     std::fputs(text, stdout);
     if (command == "config" || command == "plot") std::fputs(dialog_options_help, stdout);
-    if (command == "plot") std::fputs(drawing_options_help, stdout);
+    if (command == "plot") {
+        std::fputs(drawing_options_help, stdout);
+        std::fputs(document_options_help, stdout);
+    }
     return 0;
 }
 
 // Parses argv into cmd. Returns 0, or 2 after reporting a usage error.
 int parse(int argc, char** argv, command_line& cmd) {
-    cmd = {"", {}, nullptr, false, false, false, "", "", "", false, {}, "", "", "", "", false, {}};
+    cmd = {"", {}, nullptr, false, false, false, "", "", "", false, {}, "", "", "", "", false, {}, {}};
     hint_command.clear();
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -318,6 +329,10 @@ int parse(int argc, char** argv, command_line& cmd) {
                                   ? take_drawing_option(argc, argv, i, cmd.drawing)
                                   : 0) {
             if (took == 2) return 2;
+        } else if (int took_page = cmd.command == "plot"
+                                       ? take_document_option(argc, argv, i, cmd.document)
+                                       : 0) {
+            if (took_page == 2) return 2;
         } else if ((cmd.command == "config" || cmd.command == "plot") && a.rfind("--", 0) == 0) {
             int taken = take_dialog_option(argc, argv, i, cmd.dialog);
             if (taken == 2) {
@@ -392,7 +407,15 @@ int plot_command(const command_line& cmd) {
     if (dialog_script_of(cmd, true, dialog) != 0) return 2;
     if (check_store(o.store) != 0) return 2;
     int rc = 0;
-    if (is_drawing_file(o.script)) {
+    if (is_document_file(o.script)) {
+        if (cmd.document.all_pages && !cmd.preview.empty())
+            return usage_error("--preview draws one job, not one per page: use --page N, or ",
+                               "kvrac view on each page's job");
+        rc = run_plot_document(o, cmd.drawing, cmd.document);
+    } else if (cmd.document.given) {
+        return usage_error("--page and --pages act on documents (PDF, PNG, TIFF, JPEG), not on ",
+                           o.script);
+    } else if (is_drawing_file(o.script)) {
         rc = run_plot_drawing(o, cmd.drawing);
     } else {
         if (cmd.drawing.given)

@@ -13,6 +13,7 @@
 #include "host/wire.h"
 #include "images/image_store.h"
 #include "images/raster_rows.h"
+#include "link/drawing_job.h"
 #include "link/plot_job.h"
 #include "link/plot_sequence.h"
 #include "link/session.h"
@@ -100,6 +101,7 @@ int run_plot(const plot_options& o) {
     const double steps = job.area.steps_per_inch;
     script_reader reader{};
     const bool opened = script_open(reader, o.script, steps) == 0;
+    reader.device_dpi = plot_settings_dpi();
     int status = 0;
     if (!opened) {
         std::fprintf(stderr, "kvrac: %s\n", reader.error.c_str());

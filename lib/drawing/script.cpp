@@ -1,5 +1,6 @@
 #include "drawing/script.h"
 
+#include <algorithm>
 #include <bit>
 #include <cassert>
 #include <cerrno>
@@ -176,6 +177,10 @@ int parse_integer(script_reader& r, std::string_view w, long low, long high, lon
     return 0;
 }
 
+// Resolution a PDF page's size is first read at: fine enough that the page's size in
+// inches is known to a ten-thousandth of an inch.
+constexpr double pdf_probe_dpi = 7200;
+
 // The rest of an image line: X1 Y1 X2 Y2 PATH [transparent] [color N] [page N]. PATH
 // may be written in double quotes when it holds blanks. The image's header is read
 // now, so a missing or unreadable file stops the script at its line.
@@ -204,6 +209,8 @@ int parse_image(script_reader& r, std::string_view rest, script_image* img) {
     img->transparent = false;
     img->colour = 7;
     img->page = 1;
+    img->crop = image_crop{};
+    img->turned = false;
     for (std::string_view w = next_word(rest); !w.empty(); w = next_word(rest)) {
         if (w == "transparent") {
             img->transparent = true;
@@ -226,9 +233,23 @@ int parse_image(script_reader& r, std::string_view rest, script_image* img) {
     img->path = file.string();
     image_open_options options;
     options.page = img->page;
+    // A drawn page's size is read at a fine resolution first; it is then rendered with
+    // as many pixels as the printer has dots across its rectangle (the larger of the
+    // two directions when the rectangle's shape differs from the page's).
+    options.render_dpi = r.device_dpi > 0 ? pdf_probe_dpi : 72;
     std::string why;
     std::unique_ptr<image_source> source = open_image_source(img->path, options, &why);
     if (!source) return fail(r, "cannot read image " + img->path + ": " + why);
+    if (r.device_dpi > 0 && source->info().format == "PDF") {
+        const double page_w_in = source->info().width / pdf_probe_dpi;
+        const double page_h_in = source->info().height / pdf_probe_dpi;
+        const double dots_w = (img->x2 - img->x1) / r.steps_per_inch * r.device_dpi;
+        const double dots_h = (img->y2 - img->y1) / r.steps_per_inch * r.device_dpi;
+        options.render_dpi = std::max({1.0, dots_w / page_w_in, dots_h / page_h_in});
+        source = open_image_source(img->path, options, &why);
+        if (!source) return fail(r, "cannot read image " + img->path + ": " + why);
+    }
+    img->render_dpi = options.render_dpi;
     img->width = source->info().width;
     img->height = source->info().height;
     img->mono = source->info().mono;
@@ -366,6 +387,7 @@ int script_open(script_reader& r, const std::string& path, double steps_per_inch
     r.block_has_cr = false;
     r.unit = script_unit::plu;
     r.steps_per_inch = steps_per_inch;
+    r.device_dpi = 0;
     r.error.clear();
     r.file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
     if (!r.file) {

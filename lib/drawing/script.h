@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "drawing/script_text.h"
+#include "images/image_source.h"
 
 enum class script_op {
     unit,      // unit plu|mm|in
@@ -43,6 +44,10 @@ struct script_image {
     long colour;             // one-bit image: colour index, 7 (black) unless given
     long line;               // the script line, for messages
     int32_t page = 1;        // page (PDF) or image (TIFF) of the file, from 1
+    double render_dpi = 72;  // PDF: pixels per inch the page is rendered at (width and
+                             // height above are its size at that resolution)
+    image_crop crop = {};    // the window of the image placed (default: all of it)
+    bool turned = false;     // PDF: the page turned a quarter anticlockwise
 };
 
 struct script_command {
@@ -71,6 +76,8 @@ struct script_reader {
     std::string carry;       // a line split across blocks
     script_unit unit;        // unit of later coordinates
     double steps_per_inch;   // plotter units per inch, for mm and in
+    double device_dpi;       // printer dots per inch: a PDF page in an image line is
+                             // rendered at one pixel a dot of its rectangle (0 = 72 dpi)
     std::string error;       // "NAME:LINE: what" after a bad line
 };
 

@@ -5,11 +5,13 @@
 // programs add; the list is fixed after start, short, and tried in order.
 #include "images/image_source.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <vector>
 
 #include "images/png_image.h"
 
@@ -63,6 +65,88 @@ class png_source final : public image_source {
     std::string path_;
 };
 
+// A window of another source's image (image_open_options::crop), delivered as an image
+// of the window's size. Rows above the window are decoded and dropped; decoding stops
+// after its last row unless the image is interlaced.
+class cropped_source final : public image_source {
+  public:
+    cropped_source(std::unique_ptr<image_source> inner, const image_crop& crop)
+        : inner_(std::move(inner)), crop_(crop) {
+        info_ = inner_->info();
+        info_.width = crop.width;
+        info_.height = crop.height;
+        const size_t bytes = info_.mono ? (static_cast<size_t>(crop.width) + 7) / 8
+                                        : static_cast<size_t>(crop.width) * 3;
+        pixels_.assign(bytes + 1, 0);
+    }
+
+    int next(image_row* row) override {
+        for (;;) {
+            if (!info_.interlaced && next_y_ >= crop_.y + crop_.height) return 0;
+            image_row in;
+            const int got = inner_->next(&in);
+            if (got < 0) error_ = inner_->error();
+            if (got <= 0) return got;
+            next_y_ = in.y + 1;
+            if (in.y < crop_.y || in.y >= crop_.y + crop_.height) continue;
+            // The first pixel of the row at or right of the window's left edge.
+            int64_t j = 0;
+            if (in.x0 < crop_.x) j = (crop_.x - in.x0 + in.dx - 1) / in.dx;
+            const int64_t x_end = int64_t{crop_.x} + crop_.width;
+            int64_t count = 0;
+            if (j < in.count && in.x0 + j * in.dx < x_end)
+                count = std::min<int64_t>(in.count - j,
+                                          (x_end - (in.x0 + j * in.dx) + in.dx - 1) / in.dx);
+            if (count == 0) continue;
+            if (info_.mono) {
+                std::fill(pixels_.begin(), pixels_.end(), 0);
+                for (int64_t i = 0; i < count; ++i) {
+                    const int64_t b = j + i;
+                    if (in.pixels[b / 8] >> (7 - b % 8) & 1) pixels_[i / 8] |= 0x80 >> (i % 8);
+                }
+                row->pixels = pixels_.data();
+            } else {
+                row->pixels = in.pixels + j * 3;
+            }
+            row->y = in.y - crop_.y;
+            row->x0 = static_cast<int32_t>(in.x0 + j * in.dx - crop_.x);
+            row->dx = in.dx;
+            row->count = static_cast<int32_t>(count);
+            return 1;
+        }
+    }
+
+    int rewind() override {
+        next_y_ = 0;
+        if (inner_->rewind() == 0) return 0;
+        error_ = inner_->error();
+        return -1;
+    }
+
+  private:
+    std::unique_ptr<image_source> inner_;
+    image_crop crop_;
+    int32_t next_y_ = 0;          // next row the inner source delivers
+    std::vector<uint8_t> pixels_; // a one-bit row of the window
+};
+
+// Wraps source in its crop window when options ask for one. Returns null with *why set
+// when the window is not wholly inside the image.
+std::unique_ptr<image_source> crop_of(std::unique_ptr<image_source> source,
+                                      const image_open_options& options, std::string* why) {
+    const image_crop& c = options.crop;
+    if (c.width == 0 && c.height == 0) return source;
+    const image_info& info = source->info();
+    if (c.x < 0 || c.y < 0 || c.width < 1 || c.height < 1 || c.x > info.width - c.width ||
+        c.y > info.height - c.height) {
+        *why = "the window " + std::to_string(c.width) + "x" + std::to_string(c.height) + "+" +
+               std::to_string(c.x) + "+" + std::to_string(c.y) + " is not inside the " +
+               std::to_string(info.width) + "x" + std::to_string(info.height) + " image";
+        return nullptr;
+    }
+    return std::make_unique<cropped_source>(std::move(source), c);
+}
+
 constexpr uint8_t png_signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
 } // namespace
@@ -96,7 +180,8 @@ open_image_source(const std::string& path, const image_open_options& options, st
     for (size_t i = 0; i < sources_state.count; ++i) {
         why->clear();
         auto source = sources_state.openers[i](path, head, got, options, why);
-        if (source || !why->empty()) return source;
+        if (source) return crop_of(std::move(source), options, why);
+        if (!why->empty()) return nullptr;
     }
     if (got < sizeof png_signature || std::memcmp(head, png_signature, sizeof png_signature) != 0) {
         *why = "not a PNG file";
@@ -115,5 +200,5 @@ open_image_source(const std::string& path, const image_open_options& options, st
         *why = source->error();
         return nullptr;
     }
-    return source;
+    return crop_of(std::move(source), options, why);
 }

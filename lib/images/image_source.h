@@ -34,11 +34,22 @@ struct image_info {
     std::string format;            // "PNG", "TIFF", "JPEG", "PDF": for messages
 };
 
+// A window of an image: columns x..x+width-1 of rows y..y+height-1. A width of 0
+// means the whole image.
+struct image_crop {
+    int32_t x = 0, y = 0;          // first column and row, from 0
+    int32_t width = 0, height = 0; // pixels, >= 1 each, or 0 = the whole image
+};
+
 // Which image of a file to open, and how to render one that is drawn rather than
 // stored as pixels.
 struct image_open_options {
     int32_t page = 1;       // page (PDF) or image (TIFF) of the file, from 1
     double render_dpi = 72; // PDF: pixels per inch the page is rendered at
+    bool turned = false;    // PDF: the page rendered turned a quarter anticlockwise (a
+                            // portrait page across a landscape sheet)
+    image_crop crop = {};   // only this window of the image is delivered, as an image
+                            // of the window's size (a page larger than the sheet)
 };
 
 // An image being decoded. A source is used by one thread at a time.
@@ -84,7 +95,8 @@ void image_sources_add(image_opener opener);
 
 // Opens path in whichever format its first bytes show. Returns the source ready to
 // deliver its first row, or null with *why saying what is wrong (missing, unreadable,
-// a format this build does not read, a damaged header, no such page).
+// a format this build does not read, a damaged header, no such page, a crop window
+// outside the image). With options.crop set, the source delivers that window only.
 std::unique_ptr<image_source>
 open_image_source(const std::string& path, const image_open_options& options, std::string* why);
 

@@ -167,6 +167,17 @@ int fail_source(image_slot& s, const std::string& why) {
     return -1;
 }
 
+// How the script's image is to be opened: its page, and for a drawn page the
+// resolution, window and turn it is rendered with.
+image_open_options open_options(const script_image& img) {
+    image_open_options options;
+    options.page = img.page;
+    options.render_dpi = img.render_dpi;
+    options.crop = img.crop;
+    options.turned = img.turned;
+    return options;
+}
+
 // Caches columns x0..x1-1 of rows y0..y1-1. An open reader that has not passed y0
 // goes on from where it is; otherwise the file is read again from its start. Returns
 // 0, or -1 when the file cannot be decoded (the slot then fails).
@@ -181,9 +192,7 @@ int fill_band(image_slot& s, int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
             if (s.source->rewind() < 0) return fail_source(s, s.source->error());
         } else {
             std::string why;
-            image_open_options options;
-            options.page = s.image.page;
-            s.source = open_image_source(s.image.path, options, &why);
+            s.source = open_image_source(s.image.path, open_options(s.image), &why);
             if (!s.source) return fail_source(s, why);
         }
         s.reader_next_y = 0;
@@ -216,9 +225,7 @@ int cache_row(image_slot& s, int32_t y) {
 int open_source(image_slot& s) {
     if (s.source) return 0;
     std::string why;
-    image_open_options options;
-    options.page = s.image.page;
-    s.source = open_image_source(s.image.path, options, &why);
+    s.source = open_image_source(s.image.path, open_options(s.image), &why);
     if (!s.source) return fail_source(s, why);
     s.reader_next_y = 0;
     return 0;

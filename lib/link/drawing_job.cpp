@@ -55,6 +55,12 @@ bool plot_settings_in_force(uint8_t* record, size_t size) {
     return store_load(session.store, record, static_cast<int>(size)) == 0;
 }
 
+double plot_settings_dpi() {
+    uint8_t stored[40];
+    if (!plot_settings_in_force(stored, sizeof stored)) std::memset(stored, 0, sizeof stored);
+    return record_dpi(stored);
+}
+
 int plot_drawing_job(const drawing_input& in, const placement_options& place, const pen_table& pens,
                      const plot_area& area, double side_a, double side_b, drawing_summary* summary,
                      std::string* error) {

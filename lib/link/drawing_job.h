@@ -28,6 +28,10 @@ int hpgl_input(const std::string& path, drawing_input* in, std::string* error);
 // have changed it). Returns false when there is none.
 bool plot_settings_in_force(uint8_t* record, size_t size);
 
+// Printer dots per inch of the settings in force (the raster resolution): what image
+// rectangles are sampled at.
+double plot_settings_dpi();
+
 // Reads the drawing and sends it into the plot job that plot_start_job began: placed by
 // `place` (its anchor is the input's) on side_a x side_b inches of the printable area,
 // curves flattened within half a dot at the resolution of the settings in force.
