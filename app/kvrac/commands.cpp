@@ -81,10 +81,8 @@ const char show_help[] = "Usage: kvrac show [--settings PATH]\n"
 const char plot_help[] =
     "Usage: kvrac plot SCRIPT|DRAWING|DOCUMENT [-o JOB] [--area LxW] [--settings PATH]\n"
     "                  [--scale 1:N] [--fit] [--center] [--rotate DEG] [--origin X,Y]\n"
-    "                  [--units mm|in] [--pens FILE] [--page N | --pages all]
-"
-    "                  [--image-memory MB]
-"
+    "                  [--units mm|in] [--pens FILE] [--page N | --pages all]\n"
+    "                  [--image-memory MB]\n"
     "\n"
     "Plots a script (see docs/plot-scripts.md), a DXF drawing, an HP-GL/2 plot file or\n"
     "a document (a PDF, PNG, TIFF or JPEG file) (told apart by their content, then their\n"
