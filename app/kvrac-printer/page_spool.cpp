@@ -90,15 +90,21 @@ void turn_band(page_spool& s, uint32_t n, size_t piece) {
     const uint8_t* band = s.band.data();
     uint8_t* turn = s.turn.data();
     if (s.bilevel) {
-        // Eight lines at a time, a byte (8 columns) of each.
-        for (uint32_t g = 0; g * 8 < n; ++g) {
-            const uint8_t* lines = band + static_cast<size_t>(g) * 8 * s.line_bytes;
-            for (size_t b = 0; b < s.line_bytes; ++b) {
-                uint8_t in[8], out[8];
-                for (int i = 0; i < 8; ++i) in[i] = lines[i * s.line_bytes + b];
-                turn_block(in, out);
-                for (uint32_t k = 0; k < 8 && b * 8 + k < w; ++k)
-                    turn[(w - 1 - (b * 8 + k)) * piece + g] = out[k];
+        // Blocks of 8 x 8 dots, in strips of 512 columns down the band: each strip
+        // writes along 512 stored rows at once, which stay in the cache.
+        constexpr size_t strip = 64; // bytes of a line
+        const uint32_t groups = (n + 7) / 8;
+        for (size_t b0 = 0; b0 < s.line_bytes; b0 += strip) {
+            const size_t b1 = std::min(s.line_bytes, b0 + strip);
+            for (uint32_t g = 0; g < groups; ++g) {
+                const uint8_t* lines = band + static_cast<size_t>(g) * 8 * s.line_bytes;
+                for (size_t b = b0; b < b1; ++b) {
+                    uint8_t in[8], out[8];
+                    for (int i = 0; i < 8; ++i) in[i] = lines[i * s.line_bytes + b];
+                    turn_block(in, out);
+                    for (uint32_t k = 0; k < 8 && b * 8 + k < w; ++k)
+                        turn[(w - 1 - (b * 8 + k)) * piece + g] = out[k];
+                }
             }
         }
         return;

@@ -150,6 +150,22 @@ TEST_F(PageSpool, PortraitPagesAreTurnedCounterClockwiseInAnyBandSize) {
     }
 }
 
+// A one-bit page wider than the strips a band is turned in (512 dots), in bands of 64
+// lines with a last band of 12.
+TEST_F(PageSpool, WideOneBitPortraitPageIsTurnedAcrossStrips) {
+    const uint32_t w = 1030, h = 1100;
+    const decoded m = spool(
+        w, h, 1, true, (w + 7) / 8 * 64,
+        [](uint32_t x, uint32_t y) { return page_black(x, y) ? 1 : 0; }, h);
+    ASSERT_EQ(m.width, static_cast<int32_t>(h));
+    ASSERT_EQ(m.height, static_cast<int32_t>(w));
+    int wrong = 0;
+    for (uint32_t y = 0; y < w; ++y)
+        for (uint32_t x = 0; x < h; ++x)
+            wrong += m.rows[y][x] != (page_black(w - 1 - y, x) ? 1 : 0);
+    EXPECT_EQ(wrong, 0);
+}
+
 // A bi-level job whose lines arrive in grey is thresholded at half grey; a page that
 // ends early is white below its last line.
 TEST_F(PageSpool, GreyLinesOfABiLevelPageAreThresholdedAndMissingLinesAreWhite) {
