@@ -4,6 +4,7 @@ if(TARGET test_app_kvrac-printer AND TARGET kvrac-printer)
     target_compile_definitions(test_app_kvrac-printer PRIVATE
         KVRAC_PRINTER_BINARY="$<TARGET_FILE:kvrac-printer>")
     target_sources(test_app_kvrac-printer PRIVATE
-        ${PROJECT_SOURCE_DIR}/app/kvrac-printer/page_spool.cpp)
+        ${PROJECT_SOURCE_DIR}/app/kvrac-printer/page_spool.cpp
+        ${PROJECT_SOURCE_DIR}/app/kvrac-printer/page_source.cpp)
     add_dependencies(test_app_kvrac-printer kvrac-printer)
 endif()

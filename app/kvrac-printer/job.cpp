@@ -1,7 +1,7 @@
 // A job: its pages spooled, each plotted by a child process, the complete job sent.
 //
 // PAPPL runs each job in a thread of its own and hands raster pages line by line. Each
-// page is written to a PNG file in the job's scratch folder (page_spool.h); at the
+// page is written to a page file in the job's scratch folder (page_spool.h); at the
 // end of the page a child process plots it through the driver into a job file
 // (job_child.h). Only when every page's child succeeded and the job was not canceled
 // are the job files sent to the device, in page order, so the device never sees half
@@ -298,7 +298,7 @@ bool job_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
         return fail(job, "Page " + std::to_string(r->page_number) + " has " +
                              std::to_string(h.cupsBitsPerPixel) +
                              " bits per dot; the plotter takes 1-bit black or 8-bit grey pages");
-    if (page_spool_open(r->page, page_path(*r, r->page_number, ".png"), h.cupsWidth, h.cupsHeight,
+    if (page_spool_open(r->page, page_path(*r, r->page_number, ".page"), h.cupsWidth, h.cupsHeight,
                         h.cupsBitsPerPixel, r->bilevel) != 0)
         return fail(job, "Page " + std::to_string(r->page_number) + ": " + r->page.error);
     return true;
@@ -333,7 +333,7 @@ bool job_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
     const auto& h = options->header;
     const int width = static_cast<int>(h.cupsWidth * 2540.0 / h.HWResolution[0] + 0.5);
     const int length = static_cast<int>(h.cupsHeight * 2540.0 / h.HWResolution[1] + 0.5);
-    std::vector<std::string> args = {"page", r->store, page_path(*r, n, ".png"),
+    std::vector<std::string> args = {"page", r->store, page_path(*r, n, ".page"),
                                      page_path(*r, n, ".kvs"), page_path(*r, n, ".prn")};
     const int copies = options->copies;
     options->copies = r->copies;
@@ -351,7 +351,7 @@ bool job_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
         if (stopped(job)) return fail(job, stop_message(job));
         return fail(job, page + why);
     }
-    std::remove(page_path(*r, n, ".png").c_str());
+    std::remove(page_path(*r, n, ".page").c_str());
     r->files.push_back(page_path(*r, n, ".prn"));
     return true;
 }

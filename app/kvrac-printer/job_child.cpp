@@ -1,4 +1,4 @@
-// The child process of one job: the plot sequence of `kvrac plot` around a page image,
+// The child process of one job: the plot sequence of `kvrac plot` around a spooled page,
 // a received plot script or a received drawing, written to a job file.
 #include "kvrac-printer/job_child.h"
 
@@ -11,6 +11,7 @@
 
 #include "drawing/script.h"
 #include "images/raster_rows.h"
+#include "kvrac-printer/page_source.h"
 #include "link/config_sequence.h"
 #include "link/document_job.h"
 #include "link/drawing_job.h"
@@ -109,7 +110,7 @@ int begin_plot(const std::string& store, const std::string& input, const std::st
 }
 
 // Writes the page's plot script: the page image over the whole printable area.
-int write_page_script(const std::string& path, const std::string& png, const plot_area& a) {
+int write_page_script(const std::string& path, const std::string& page, const plot_area& a) {
     const double x = std::lround(a.side_a * a.steps_per_inch);
     const double y = std::lround(a.side_b * a.steps_per_inch);
     if (x < 1 || y < 1 || x > coordinate_max || y > coordinate_max) {
@@ -121,19 +122,19 @@ int write_page_script(const std::string& path, const std::string& png, const plo
         say("cannot write the page script: ", std::strerror(errno));
         return 1;
     }
-    std::fprintf(f, "image 0 0 %.0f %.0f \"%s\"\n", x, y, png.c_str());
+    std::fprintf(f, "image 0 0 %.0f %.0f \"%s\"\n", x, y, page.c_str());
     return std::fclose(f) == 0 ? 0 : 1;
 }
 
-// Plots script into job with the options' plot-time dialog. page_png non-empty: the
-// script is first written for that page. Returns the exit status.
-int plot(const std::string& store, const std::string& page_png, const std::string& script,
+// Plots script into job with the options' plot-time dialog. page non-empty: the script
+// is first written for that spooled page. Returns the exit status.
+int plot(const std::string& store, const std::string& page, const std::string& script,
          const std::string& job, const std::vector<dialog_option>& options) {
     raster_rows_reset(raster_band_budget);
     plot_job p;
     if (int rc = begin_plot(store, script, job, options, p); rc != 0) return rc;
     const plot_area area = p.area;
-    if (!page_png.empty() && write_page_script(script, page_png, area) != 0) {
+    if (!page.empty() && write_page_script(script, page, area) != 0) {
         plot_end();
         return 1;
     }
@@ -163,7 +164,7 @@ int plot(const std::string& store, const std::string& page_png, const std::strin
             status = 2;
             break;
         }
-        if (cmd.op == script_op::image && page_png.empty()) {
+        if (cmd.op == script_op::image && page.empty()) {
             // A received script must not make the server read its own files.
             const std::string where = reader.name + ":" + std::to_string(cmd.image.line) + ": ";
             say(where.c_str(), "image commands are not accepted in printed plot scripts");
@@ -275,6 +276,8 @@ int job_child_main(int argc, char** argv) {
     }
     if (mode == "page" && argc >= 5) {
         if (read_options(argc, argv, 5, options) != 0) return 2;
+        // The spooled page is read straight from its page file.
+        image_sources_add(open_page_source);
         return plot(argv[1], argv[2], argv[3], argv[4], options);
     }
     if (mode == "drawing" && argc >= 5) {

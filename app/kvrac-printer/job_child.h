@@ -18,8 +18,9 @@ constexpr const char job_parent_variable[] = "KVRAC_PRINTER_JOB_PARENT";
 //   configure STORE [DIALOG OPTIONS]      installation dialog with the options, saved
 //                                          into STORE (the driver's defaults first when
 //                                          STORE holds nothing)
-//   page STORE PNG SCRIPT JOB [DIALOG OPTIONS]
-//                                          writes SCRIPT, `image 0 0 X Y PNG` over the
+//   page STORE PAGE SCRIPT JOB [DIALOG OPTIONS]
+//                                          writes SCRIPT, `image 0 0 X Y PAGE` (PAGE a
+//                                          page file, page_spool.h) over the
 //                                          whole printable area in plotter units, and
 //                                          plots it into JOB
 //   document STORE DOCUMENT DIR [DIALOG OPTIONS]

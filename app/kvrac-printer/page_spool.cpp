@@ -1,147 +1,181 @@
-// A raster page spooled to PNG, one row at a time (see page_spool.h).
+// A raster page spooled to a page file, one line at a time (see page_spool.h).
 //
-// Workload: an A0 page at 600 dpi is about 20,000 x 28,000 dots, one call per line.
-// Each call converts one line and hands it to libpng (or appends it to the raw file of
-// a page to be turned); nothing else is kept. Turning reads the raw file once per band
-// of columns, each band as large as page_turn_budget allows: about 35 passes over the
-// raw lines of an A0 page in 8-bit grey, 5 in 1-bit.
+// Workload: an A0 page at 600 dpi is about 20,000 x 28,000 dots, one call per line,
+// and it is taller than wide, so it is turned. Each call converts one line into its
+// stored form: an unturned page appends it to the file; a turned page keeps it in the
+// band. A full band (about 850 grey lines or 6,700 one-bit lines of an A0 page) is
+// turned in memory and written as one piece of every stored row, one pwrite per row:
+// about 35 bands of 20,000 writes for a grey A0 page, 5 for a one-bit one. Nothing is
+// compressed and nothing is read back.
 #include "kvrac-printer/page_spool.h"
 
-#include <png.h>
+#include <fcntl.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
-#include <climits>
-#include <csetjmp>
-#include <cstdint>
 #include <cstring>
+
+#include "host/wire.h"
 
 namespace {
 
-png_structp png_of(page_spool& s) {
-    return static_cast<png_structp>(s.png);
+// stdio buffer of an unturned page's file.
+constexpr size_t write_buffer = 1u << 20;
+
+// Sets s.error to what, with the system's reason for errno_value. Returns -1.
+int failed(page_spool& s, const std::string& what, int errno_value) {
+    s.error = what + ": " + std::strerror(errno_value);
+    return -1;
 }
 
-png_infop info_of(page_spool& s) {
-    return static_cast<png_infop>(s.info);
-}
-
-void on_png_error(png_structp png, png_const_charp message) {
-    auto* s = static_cast<page_spool*>(png_get_error_ptr(png));
-    s->error = message;
-    png_longjmp(png, 1);
-}
-
-void on_png_warning(png_structp, png_const_charp) {}
-
-// Converts one input line into s.row.
-void convert(page_spool& s, const uint8_t* line) {
-    const size_t bytes = s.row.size();
+// Converts one input line into its stored form at out (s.line_bytes bytes).
+void convert(const page_spool& s, const uint8_t* line, uint8_t* out) {
+    const size_t bytes = s.line_bytes;
     if (s.in_bits == 1) {
-        // 1 = black in the input; PNG grey 0 is black.
-        for (size_t i = 0; i < bytes; ++i) s.row[i] = static_cast<uint8_t>(~line[i]);
-        if (s.width % 8) s.row[bytes - 1] |= static_cast<uint8_t>(0xFF >> (s.width % 8));
+        // Stored as received (1 = black); the dots past the width are white.
+        std::memcpy(out, line, bytes);
+        if (s.width % 8) out[bytes - 1] &= static_cast<uint8_t>(0xFF00 >> (s.width % 8));
         return;
     }
     if (!s.bilevel) {
-        std::memcpy(s.row.data(), line, bytes);
+        std::memcpy(out, line, bytes);
         return;
     }
     // Bi-level from grey: a dot below half grey is black.
-    std::memset(s.row.data(), 0xFF, bytes);
+    std::memset(out, 0, bytes);
     for (uint32_t x = 0; x < s.width; ++x)
-        if (line[x] < 128) s.row[x / 8] &= static_cast<uint8_t>(~(0x80 >> (x % 8)));
+        if (line[x] < 128) out[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
 }
 
-// A white stored row.
-void white_row(page_spool& s) {
-    std::memset(s.row.data(), 0xFF, s.row.size());
+// A white line in stored form.
+void white_line(const page_spool& s, uint8_t* out) {
+    std::memset(out, s.bilevel ? 0x00 : 0xFF, s.line_bytes);
 }
 
-// Makes libpng's structures for s.file. Returns -1 when libpng cannot start.
-int begin_png(page_spool& s) {
-    png_structp png =
-        png_create_write_struct(PNG_LIBPNG_VER_STRING, &s, on_png_error, on_png_warning);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    s.png = png;
-    s.info = info;
-    if (!png || !info) {
-        s.error = "out of memory";
-        return -1;
+// Writes n bytes at offset `at` of the file. Returns 0, or -1 with s.error set.
+int write_at(page_spool& s, const uint8_t* bytes, size_t n, off_t at) {
+    const int fd = fileno(s.file);
+    while (n > 0) {
+        const ssize_t put = ::pwrite(fd, bytes, n, at);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return failed(s, "cannot spool the page", put < 0 ? errno : ENOSPC);
+        bytes += put;
+        n -= static_cast<size_t>(put);
+        at += put;
     }
     return 0;
 }
 
-// Writes the header of a width x height grey PNG. Errors longjmp to the caller's setjmp.
-void write_png_header(page_spool& s, uint32_t width, uint32_t height) {
-    png_structp png = png_of(s);
-    png_init_io(png, s.file);
-    png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
-    png_set_compression_level(png, 1);
-    png_set_compression_strategy(png, Z_RLE);
-    png_set_filter(png, 0, PNG_FILTER_NONE);
-    png_set_IHDR(png, info_of(s), width, height, s.bilevel ? 1 : 8, PNG_COLOR_TYPE_GRAY,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info_of(s));
+// Turns an 8 x 8 block of dots: in[i] is line i (first dot in bit 7); out[k] receives
+// dot k of every line, line 0 in bit 7.
+void turn_block(const uint8_t in[8], uint8_t out[8]) {
+    uint64_t x = 0;
+    for (int i = 0; i < 8; ++i) x = x << 8 | in[i];
+    uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
+    x ^= t ^ (t << 7);
+    t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
+    x ^= t ^ (t << 14);
+    t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
+    x ^= t ^ (t << 28);
+    for (int k = 7; k >= 0; --k, x >>= 8) out[k] = static_cast<uint8_t>(x);
 }
 
-// Writes the turned page from the raw lines in raw (s.height rows of s.row.size()
-// bytes): output row y is input column width - 1 - y, read from the top row down.
-// Returns 0, or -1 with s.error set. libpng errors longjmp to the caller's setjmp.
-int write_turned(page_spool& s, std::FILE* raw) {
-    const size_t stride = s.row.size();
-    const uint32_t w = s.width, h = s.height;
-    // Columns per band: as many as the budget holds, whole bytes for a 1-bit page.
-    const size_t columns = std::max<size_t>(1, s.turn_budget / h);
-    uint32_t k = static_cast<uint32_t>(std::min<size_t>(columns * (s.bilevel ? 8 : 1), UINT32_MAX));
-    k = std::min(k, s.bilevel ? (w + 7) / 8 * 8 : w);
-    std::vector<uint8_t> band;
-    std::vector<uint8_t> out(s.bilevel ? (h + 7) / 8 : h);
-    const int fd = fileno(raw);
-    // Bands from the right edge leftwards, since output rows begin with the last column.
-    uint32_t hi = w;
-    while (hi > 0) {
-        // Byte-aligned band start for a 1-bit page.
-        uint32_t lo = hi > k ? hi - k : 0;
-        if (s.bilevel) lo = lo / 8 * 8;
-        const size_t first = s.bilevel ? lo / 8 : lo;
-        const size_t last = s.bilevel ? (hi - 1) / 8 + 1 : hi; // byte past the band
-        const size_t span = last - first;
-        band.resize(span * h);
-        for (uint32_t r = 0; r < h; ++r) {
-            const off_t at =
-                static_cast<off_t>(r) * static_cast<off_t>(stride) + static_cast<off_t>(first);
-            size_t done = 0;
-            while (done < span) {
-                ssize_t got = ::pread(fd, band.data() + r * span + done, span - done,
-                                      at + static_cast<off_t>(done));
-                if (got <= 0) {
-                    s.error = std::string("cannot read the spooled page: ") +
-                              (got < 0 ? std::strerror(errno) : "it is short");
-                    return -1;
+// Turns the n lines of the band (n <= band_lines; the rest of the band is white) into
+// s.turn: stored row y, which is page column width - 1 - y, gets one piece of
+// `piece` bytes holding dots band_first .. band_first + n - 1 of that column.
+void turn_band(page_spool& s, uint32_t n, size_t piece) {
+    const uint32_t w = s.width;
+    const uint8_t* band = s.band.data();
+    uint8_t* turn = s.turn.data();
+    if (s.bilevel) {
+        // Blocks of 8 x 8 dots, in strips of 512 columns down the band: each strip
+        // writes along 512 stored rows at once, which stay in the cache.
+        constexpr size_t strip = 64; // bytes of a line
+        const uint32_t groups = (n + 7) / 8;
+        for (size_t b0 = 0; b0 < s.line_bytes; b0 += strip) {
+            const size_t b1 = std::min(s.line_bytes, b0 + strip);
+            for (uint32_t g = 0; g < groups; ++g) {
+                const uint8_t* lines = band + static_cast<size_t>(g) * 8 * s.line_bytes;
+                for (size_t b = b0; b < b1; ++b) {
+                    uint8_t in[8], out[8];
+                    for (int i = 0; i < 8; ++i) in[i] = lines[i * s.line_bytes + b];
+                    turn_block(in, out);
+                    for (uint32_t k = 0; k < 8 && b * 8 + k < w; ++k)
+                        turn[(w - 1 - (b * 8 + k)) * piece + g] = out[k];
                 }
-                done += static_cast<size_t>(got);
             }
         }
-        for (uint32_t c = hi; c-- > lo;) {
-            if (s.bilevel) {
-                std::fill(out.begin(), out.end(), 0xFF);
-                const size_t byte = c / 8 - first;
-                const uint8_t mask = static_cast<uint8_t>(0x80 >> (c % 8));
-                for (uint32_t r = 0; r < h; ++r)
-                    if (!(band[r * span + byte] & mask))
-                        out[r / 8] &= static_cast<uint8_t>(~(0x80 >> (r % 8)));
-            } else {
-                const size_t col = c - first;
-                for (uint32_t r = 0; r < h; ++r) out[r] = band[r * span + col];
-            }
-            png_write_row(png_of(s), out.data());
-        }
-        hi = lo;
+        return;
     }
+    // Grey: tiles of 64 x 64 dots keep both sides of the copy in the cache.
+    constexpr uint32_t tile = 64;
+    for (uint32_t j0 = 0; j0 < n; j0 += tile) {
+        const uint32_t j1 = std::min(n, j0 + tile);
+        for (uint32_t c0 = 0; c0 < w; c0 += tile) {
+            const uint32_t c1 = std::min(w, c0 + tile);
+            for (uint32_t j = j0; j < j1; ++j) {
+                const uint8_t* line = band + static_cast<size_t>(j) * s.line_bytes;
+                for (uint32_t c = c0; c < c1; ++c) turn[(w - 1 - c) * piece + j] = line[c];
+            }
+        }
+    }
+}
+
+// Writes the band's lines received so far (the rest white) to the file, turned.
+// Returns 0, or -1 with s.error set.
+int flush_band(page_spool& s) {
+    const uint32_t n = s.rows_written - s.band_first;
+    if (n == 0) return 0;
+    assert(n <= s.band_lines);
+    const size_t piece = s.bilevel ? (n + 7) / 8 : n;
+    // The band's unused lines are white: a one-bit band's last byte of each piece may
+    // take dots from them.
+    for (uint32_t j = n; j < s.band_lines && j < (n + 7) / 8 * 8; ++j)
+        white_line(s, s.band.data() + static_cast<size_t>(j) * s.line_bytes);
+    turn_band(s, n, piece);
+    const size_t column = s.bilevel ? s.band_first / 8 : s.band_first;
+    for (uint32_t y = 0; y < s.width; ++y) {
+        const off_t at = static_cast<off_t>(page_file_header_size) +
+                         static_cast<off_t>(y) * static_cast<off_t>(s.row_bytes) +
+                         static_cast<off_t>(column);
+        if (write_at(s, s.turn.data() + static_cast<size_t>(y) * piece, piece, at) != 0) return -1;
+    }
+    s.band_first = s.rows_written;
     return 0;
+}
+
+// Stores the line just converted at next_line(s): an unturned page's is appended to the
+// file; a turned page's is already in the band, which is written when full. Returns 0,
+// or -1 with s.error set.
+int store_line(page_spool& s) {
+    if (s.turned) {
+        ++s.rows_written;
+        if (s.rows_written - s.band_first == s.band_lines) return flush_band(s);
+        return 0;
+    }
+    if (std::fwrite(s.row.data(), 1, s.line_bytes, s.file) != s.line_bytes)
+        return failed(s, "cannot spool the page", errno);
+    ++s.rows_written;
+    return 0;
+}
+
+// Where the next line's stored form goes.
+uint8_t* next_line(page_spool& s) {
+    if (!s.turned) return s.row.data();
+    return s.band.data() + static_cast<size_t>(s.rows_written - s.band_first) * s.line_bytes;
+}
+
+// The header of the page file; complete or not.
+void make_header(const page_spool& s, bool complete, uint8_t* h) {
+    std::memset(h, 0, page_file_header_size);
+    std::memcpy(h, page_file_magic, sizeof page_file_magic);
+    le_put_u32(h, page_file_width, s.turned ? s.height : s.width);
+    le_put_u32(h, page_file_height, s.turned ? s.width : s.height);
+    le_put_u16(h, page_file_bits, s.bilevel ? 1 : 8);
+    le_put_u16(h, page_file_state, complete ? page_file_complete : 0);
+    le_put_u32(h, page_file_row_bytes, static_cast<uint32_t>(s.row_bytes));
 }
 
 } // namespace
@@ -160,133 +194,93 @@ int page_spool_open(page_spool& s, const std::string& path, uint32_t width, uint
     s.in_bits = in_bits;
     s.bilevel = bilevel || in_bits == 1;
     s.turned = height > width;
-    s.row.assign(s.bilevel ? (width + 7) / 8 : width, 0xFF);
+    s.line_bytes = s.bilevel ? (width + 7) / 8 : width;
+    const uint32_t stored_width = s.turned ? height : width;
+    s.row_bytes = s.bilevel ? (stored_width + 7) / 8 : stored_width;
     if (s.turned) {
-        s.raw_path = path + ".raw";
-        s.file = std::fopen(s.raw_path.c_str(), "w+b");
-        if (!s.file) {
-            s.error = "cannot create " + s.raw_path + ": " + std::strerror(errno);
-            return -1;
-        }
-        return 0;
+        // Whole bytes of every stored row per band: 8 lines at a time when bi-level.
+        const size_t lines = std::max<size_t>(1, turn_budget / s.line_bytes);
+        size_t k = std::min<size_t>(lines, height);
+        if (s.bilevel) k = std::max<size_t>(8, k / 8 * 8);
+        s.band_lines = static_cast<uint32_t>(k);
+        s.band.assign(k * s.line_bytes, 0);
+        const size_t piece = s.bilevel ? k / 8 : k;
+        s.turn.assign(piece * width, 0);
+    } else {
+        s.row.assign(s.line_bytes, 0);
     }
-    s.file = std::fopen(path.c_str(), "wb");
-    if (!s.file) {
-        s.error = "cannot create " + path + ": " + std::strerror(errno);
-        return -1;
-    }
-    if (begin_png(s) != 0) {
+
+    s.file = std::fopen(path.c_str(), "w+b");
+    if (!s.file) return failed(s, "cannot create " + path, errno);
+    if (!s.turned) std::setvbuf(s.file, nullptr, _IOFBF, write_buffer);
+    const off_t size =
+        static_cast<off_t>(page_file_header_size) +
+        static_cast<off_t>(s.row_bytes) * static_cast<off_t>(s.turned ? width : height);
+    // Reserves the page's room: a full disk fails the page before it is sent. A file
+    // system without reservations takes the page as it comes instead.
+    const int reserved = ::posix_fallocate(fileno(s.file), 0, size);
+    if (reserved != 0 && reserved != EOPNOTSUPP && reserved != EINVAL && reserved != ENODEV) {
+        failed(s, "cannot spool the page (" + std::to_string(size >> 20) + " MB)", reserved);
         page_spool_abandon(s);
         return -1;
     }
-    if (setjmp(png_jmpbuf(png_of(s)))) {
+    uint8_t header[page_file_header_size];
+    make_header(s, false, header);
+    if (std::fwrite(header, 1, sizeof header, s.file) != sizeof header ||
+        std::fflush(s.file) != 0) {
+        failed(s, "cannot spool the page", errno);
         page_spool_abandon(s);
         return -1;
     }
-    write_png_header(s, width, height);
     return 0;
 }
 
 int page_spool_write(page_spool& s, const uint8_t* line) {
     if (!s.file) return -1;
     if (s.rows_written >= s.height) return 0;
-    convert(s, line);
-    if (s.turned) {
-        if (std::fwrite(s.row.data(), 1, s.row.size(), s.file) != s.row.size()) {
-            s.error = std::string("cannot spool the page: ") + std::strerror(errno);
-            page_spool_abandon(s);
-            return -1;
-        }
-    } else {
-        if (setjmp(png_jmpbuf(png_of(s)))) {
-            page_spool_abandon(s);
-            return -1;
-        }
-        png_write_row(png_of(s), s.row.data());
+    convert(s, line, next_line(s));
+    if (store_line(s) != 0) {
+        page_spool_abandon(s);
+        return -1;
     }
-    ++s.rows_written;
     return 0;
 }
-
-namespace {
-
-// Writes the PNG from the received lines: the white lines still missing, or the whole
-// turned page from the raw lines in raw. Returns 0, or -1 with s.error set.
-int finish_png(page_spool& s, std::FILE* raw) {
-    if (setjmp(png_jmpbuf(png_of(s)))) return -1;
-    if (raw) {
-        write_png_header(s, s.height, s.width);
-        if (write_turned(s, raw) != 0) return -1;
-    } else {
-        while (s.rows_written < s.height) {
-            png_write_row(png_of(s), s.row.data());
-            ++s.rows_written;
-        }
-    }
-    png_write_end(png_of(s), info_of(s));
-    return 0;
-}
-
-} // namespace
 
 int page_spool_close(page_spool& s) {
     if (!s.file) return s.error.empty() ? 0 : -1;
     // Lines the document did not send are white.
-    white_row(s);
-    if (s.bilevel && s.width % 8) s.row.back() |= static_cast<uint8_t>(0xFF >> (s.width % 8));
-    std::FILE* raw = nullptr;
-    if (s.turned) {
-        while (s.rows_written < s.height) {
-            if (std::fwrite(s.row.data(), 1, s.row.size(), s.file) != s.row.size()) break;
-            ++s.rows_written;
-        }
-        raw = s.file;
-        s.file = nullptr;
-        if (s.rows_written < s.height || std::fflush(raw) != 0) {
-            s.error = std::string("cannot spool the page: ") + std::strerror(errno);
-            std::fclose(raw);
-            page_spool_abandon(s);
-            return -1;
-        }
-        s.file = std::fopen(s.path.c_str(), "wb");
-        if (!s.file || begin_png(s) != 0) {
-            if (s.error.empty()) s.error = "cannot create " + s.path + ": " + std::strerror(errno);
-            std::fclose(raw);
+    while (s.rows_written < s.height) {
+        white_line(s, next_line(s));
+        if (store_line(s) != 0) {
             page_spool_abandon(s);
             return -1;
         }
     }
-    const int finished = finish_png(s, raw);
-    if (raw) std::fclose(raw);
-    if (finished != 0) {
+    uint8_t header[page_file_header_size];
+    make_header(s, true, header);
+    const bool written = (!s.turned || flush_band(s) == 0) && std::fflush(s.file) == 0 &&
+                         write_at(s, header, sizeof header, 0) == 0;
+    if (!written) {
+        if (s.error.empty()) failed(s, "cannot spool the page", errno);
         page_spool_abandon(s);
         return -1;
     }
-    png_structp png = png_of(s);
-    png_infop info = info_of(s);
-    png_destroy_write_struct(&png, &info);
-    s.png = s.info = nullptr;
-    if (!s.raw_path.empty()) std::remove(s.raw_path.c_str());
-    s.raw_path.clear();
-    const bool ok = std::fflush(s.file) == 0 && !std::ferror(s.file);
     const bool closed = std::fclose(s.file) == 0;
     s.file = nullptr;
-    if (!ok || !closed) {
-        s.error = std::string("cannot write the page: ") + std::strerror(errno);
+    if (!closed) {
+        failed(s, "cannot write the page", errno);
+        std::remove(s.path.c_str());
         return -1;
     }
+    std::vector<uint8_t>().swap(s.band);
+    std::vector<uint8_t>().swap(s.turn);
     return 0;
 }
 
 void page_spool_abandon(page_spool& s) {
-    if (s.png) {
-        png_structp png = png_of(s);
-        png_infop info = info_of(s);
-        png_destroy_write_struct(&png, info ? &info : nullptr);
+    if (s.file) {
+        std::fclose(s.file);
+        std::remove(s.path.c_str());
     }
-    s.png = s.info = nullptr;
-    if (s.file) std::fclose(s.file);
     s.file = nullptr;
-    if (!s.raw_path.empty()) std::remove(s.raw_path.c_str());
-    s.raw_path.clear();
 }

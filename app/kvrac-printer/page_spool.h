@@ -1,16 +1,27 @@
-// One raster page written to a PNG file as its lines arrive, so that a page is never
-// held whole in memory: the page a job's child process plots as an image.
+// One raster page written to a page file as its lines arrive, so that a page is never
+// held whole in memory: the page a job's child process plots as an image, read back by
+// the page source (page_source.h) with no decoding.
 //
 // Lines come from PAPPL as 1-bit black (1 = black, first pixel in bit 7) or 8-bit
 // grey (0 = black). A bi-level page is stored with 1 bit per dot (8-bit lines are
-// thresholded at half grey), any other page as 8-bit grey. Compression is the fastest
-// zlib offers, with run-length matching: pages are mostly white.
+// thresholded at half grey), any other page as 8-bit grey.
 //
 // The plot area always has its longer side along x. A page taller than wide is
 // therefore stored turned a quarter turn counter-clockwise (its right edge becomes the
-// top row), so that its long side lies along the plot's: its lines go to a raw file
-// first, which is then read back in bands of columns (about 16 MB at a time) to write
-// the turned PNG.
+// top row), so that its long side lies along the plot's: its lines are gathered in a
+// band of a few megabytes, and each full band is turned and written straight to its
+// place in the file (a piece of every stored row), so the page is written once.
+//
+// The page file, all numbers little-endian:
+//   0   8 bytes  page_file_magic
+//   8   u32      stored width in dots (pixels per row), >= 1
+//   12  u32      stored height in dots (rows), >= 1
+//   16  u16      bits per dot: 1 (1 = black, first dot in bit 7, unused bits 0)
+//                or 8 (grey, 0 = black)
+//   18  u16      page_file_complete once every row is written, else 0
+//   20  u32      bytes per row: (width + 7) / 8 for 1 bit per dot, else width
+//   24  8 bytes  zero
+//   32  the rows, top to bottom, each exactly as long as the row size says
 #pragma once
 
 #include <cstddef>
@@ -19,28 +30,43 @@
 #include <string>
 #include <vector>
 
-// Bytes of page a turn keeps in memory at a time (unless one column is larger).
+// Bytes of page a turn gathers before writing them (unless 8 lines are larger).
 constexpr size_t page_turn_budget = 16u << 20;
 
+// First bytes of a page file.
+constexpr uint8_t page_file_magic[8] = {0x89, 'K', 'V', 'P', 'A', 'G', 'E', '\n'};
+// Header size: where the first row starts.
+constexpr size_t page_file_header_size = 32;
+// Offsets of the header's fields.
+constexpr int page_file_width = 8, page_file_height = 12, page_file_bits = 16, page_file_state = 18,
+              page_file_row_bytes = 20;
+// page_file_state of a page whose every row has been written.
+constexpr uint16_t page_file_complete = 1;
+
 struct page_spool {
-    std::FILE* file;          // the PNG being written (or the raw lines of a turned page)
-    void* png;                // libpng's write structure; null until the PNG is begun
-    void* info;               // libpng's information structure
-    std::string path;         // the PNG
-    std::string raw_path;     // the raw lines of a turned page ("" when not turned)
-    uint32_t width, height;   // page size in dots, as received
-    uint32_t rows_written;    // lines received so far
-    unsigned in_bits;         // bits per dot of the lines given: 1 or 8
-    bool bilevel;             // stored 1 bit per dot
-    bool turned;              // stored turned a quarter turn counter-clockwise
-    size_t turn_budget;       // bytes of page a turn reads per band
-    std::vector<uint8_t> row; // one stored row (as received)
-    std::string error;        // what went wrong, after a failure
+    std::FILE* file;           // the page file being written; null when closed or abandoned
+    std::string path;          // the page file
+    uint32_t width, height;    // page size in dots, as received
+    uint32_t rows_written;     // lines received so far
+    unsigned in_bits;          // bits per dot of the lines given: 1 or 8
+    bool bilevel;              // stored 1 bit per dot
+    bool turned;               // stored turned a quarter turn counter-clockwise
+    size_t line_bytes;         // bytes of one received line as stored (before turning)
+    size_t row_bytes;          // bytes of one stored row (after turning)
+    size_t turn_budget;        // bytes of page a turn gathers per band
+    uint32_t band_lines;       // turned: lines a band holds (a multiple of 8 when bi-level)
+    uint32_t band_first;       // turned: page line of the band's first line
+    std::vector<uint8_t> row;  // one received line in stored form (unturned pages)
+    std::vector<uint8_t> band; // turned: band_lines lines in stored form
+    std::vector<uint8_t> turn; // turned: the band turned, one piece per stored row
+    std::string error;         // what went wrong, after a failure
 };
 
 // Creates path for a page of width x height dots whose lines have in_bits (1 or 8) bits
-// per dot; bilevel stores 1 bit per dot; a page taller than wide is turned, reading
-// turn_budget bytes of it per band. Returns 0, or -1 with s.error set.
+// per dot; bilevel stores 1 bit per dot; a page taller than wide is turned, gathering
+// turn_budget bytes of it per band. The file's whole size is reserved at once, so a full
+// disk is reported here rather than after the page has arrived. Returns 0, or -1 with
+// s.error set and nothing left behind.
 int page_spool_open(page_spool& s, const std::string& path, uint32_t width, uint32_t height,
                     unsigned in_bits, bool bilevel, size_t turn_budget = page_turn_budget);
 
@@ -48,9 +74,9 @@ int page_spool_open(page_spool& s, const std::string& path, uint32_t width, uint
 // write error) with s.error set and the spool abandoned.
 int page_spool_write(page_spool& s, const uint8_t* line);
 
-// Stores white lines up to the page's height, turns the page when it is to be turned,
-// writes the end of the PNG and closes it. Returns 0, or -1 with s.error set.
+// Stores white lines up to the page's height, writes what a turn still holds, marks the
+// file complete and closes it. Returns 0, or -1 with s.error set and the file removed.
 int page_spool_close(page_spool& s);
 
-// Releases everything without finishing the file (after a failure or a cancel).
+// Closes and removes the file without finishing it (after a failure or a cancel).
 void page_spool_abandon(page_spool& s);
