@@ -238,7 +238,7 @@ int parse_image(script_reader& r, std::string_view rest, script_image* img) {
     // two directions when the rectangle's shape differs from the page's).
     options.render_dpi = r.device_dpi > 0 ? pdf_probe_dpi : 72;
     std::string why;
-    std::unique_ptr<image_source> source = open_image_source(img->path, options, &why);
+    std::unique_ptr<image_source> source = probe_image_source(img->path, options, &why);
     if (!source) return fail(r, "cannot read image " + img->path + ": " + why);
     if (r.device_dpi > 0 && source->info().format == "PDF") {
         const double page_w_in = source->info().width / pdf_probe_dpi;
@@ -246,7 +246,7 @@ int parse_image(script_reader& r, std::string_view rest, script_image* img) {
         const double dots_w = (img->x2 - img->x1) / r.steps_per_inch * r.device_dpi;
         const double dots_h = (img->y2 - img->y1) / r.steps_per_inch * r.device_dpi;
         options.render_dpi = std::max({1.0, dots_w / page_w_in, dots_h / page_h_in});
-        source = open_image_source(img->path, options, &why);
+        source = probe_image_source(img->path, options, &why);
         if (!source) return fail(r, "cannot read image " + img->path + ": " + why);
     }
     img->render_dpi = options.render_dpi;

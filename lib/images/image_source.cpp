@@ -151,8 +151,19 @@ constexpr uint8_t png_signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n
 
 } // namespace
 
+// Set while a file is only probed: its open is not a decode.
+static thread_local bool probing = false;
+
 void image_source::count_decode() {
-    decodes.fetch_add(1, std::memory_order_relaxed);
+    if (!probing) decodes.fetch_add(1, std::memory_order_relaxed);
+}
+
+std::unique_ptr<image_source>
+probe_image_source(const std::string& path, const image_open_options& options, std::string* why) {
+    probing = true;
+    std::unique_ptr<image_source> source = open_image_source(path, options, why);
+    probing = false;
+    return source;
 }
 
 uint64_t image_decodes() {

@@ -100,6 +100,13 @@ void image_sources_add(image_opener opener);
 std::unique_ptr<image_source>
 open_image_source(const std::string& path, const image_open_options& options, std::string* why);
 
-// Decodes of images begun in this process so far (every open and every rewind): how
-// tests and benchmarks tell that an image was decoded once.
+// Opens path as open_image_source does, to learn what the file says of its image
+// (size, kind, pages) before it is placed: this open is not counted as a decode, so
+// the source is for info() only and is not to be read.
+std::unique_ptr<image_source>
+probe_image_source(const std::string& path, const image_open_options& options, std::string* why);
+
+// Decodes of images begun in this process so far: every open and every rewind of a
+// source that is read (probes aside). How tests and benchmarks tell that an image
+// was decoded once per job.
 uint64_t image_decodes();

@@ -55,7 +55,7 @@ bool is_document_file(const std::string& path) {
 
 int document_page_count(const std::string& path, int32_t* pages, std::string* error) {
     std::string why;
-    const auto source = open_image_source(path, image_open_options{}, &why);
+    const auto source = probe_image_source(path, image_open_options{}, &why);
     if (!source) {
         *error = path + ": " + why;
         return 2;
@@ -117,7 +117,7 @@ int plot_document_page(const std::string& path, int32_t page, const placement_op
     options.page = page;
     options.render_dpi = probe_dpi;
     std::string why;
-    std::unique_ptr<image_source> source = open_image_source(path, options, &why);
+    std::unique_ptr<image_source> source = probe_image_source(path, options, &why);
     if (!source) {
         *error = path + ": " + why;
         return 2;
@@ -145,7 +145,7 @@ int plot_document_page(const std::string& path, int32_t page, const placement_op
     if (drawn) { // rendered at one pixel a dot of the placed rectangle
         options.render_dpi = where.scale * device_dpi;
         options.turned = turn;
-        source = open_image_source(path, options, &why);
+        source = probe_image_source(path, options, &why);
         if (!source) {
             *error = prefix + why;
             return 2;

@@ -312,6 +312,22 @@ TEST_F(Image, OneBitColumnsNearOneToOneComeFromTheStoreAByteAtATime) {
     raster_rows_reset(raster_band_budget);
 }
 
+TEST_F(Image, ReadingAnImageLineIsNoDecodeOpeningTheImageIs) {
+    write_png(dir / "m.png", picture(10, 20, PNG_COLOR_TYPE_GRAY, 1, false,
+                                     [](int x, int y, uint8_t* p) { p[0] = mono_black(x, y); }));
+    const uint64_t before = image_decodes();
+    std::string why;
+    auto probe = probe_image_source((dir / "m.png").string(), image_open_options{}, &why);
+    ASSERT_TRUE(probe) << why;
+    EXPECT_EQ(probe->info().width, 10);
+    EXPECT_EQ(image_decodes(), before);
+    auto source = open_image_source((dir / "m.png").string(), image_open_options{}, &why);
+    ASSERT_TRUE(source) << why;
+    EXPECT_EQ(image_decodes(), before + 1);
+    ASSERT_EQ(source->rewind(), 0);
+    EXPECT_EQ(image_decodes(), before + 2);
+}
+
 TEST_F(Image, AFileReplacedSinceItsLineWasReadIsNotDecoded) {
     // Announced as a one-bit image of 70 x 45, the file now holds colour of 30 x 20:
     // the store would be read with the wrong size, so every column is an error.
