@@ -222,7 +222,8 @@ int plot_document_to_job(const plot_job_options& o, int32_t page, const placemen
     // temporary file beside the job (the system's temporary folder for a job written
     // straight to a device or a pipe), as a plot script's images do.
     raster_rows_store(
-        0, job.out.temp.empty() ? "" : std::filesystem::path(job.out.temp).parent_path().string());
+        o.image_memory,
+        job.out.temp.empty() ? "" : std::filesystem::path(job.out.temp).parent_path().string());
     std::string why;
     document_placement placed;
     if (status == 0) {

@@ -16,10 +16,12 @@ namespace {
 class TurnedDocuments : public Kvrac {
   protected:
     // The job of `kvrac plot file` fitted to an area ("4x3" in), or "" when it fails.
-    std::string job_of(const std::string& name, const std::string& area = "4x3") {
+    std::string job_of(const std::string& name, const std::string& area = "4x3",
+                       const std::string& options = "") {
         const fs::path out = dir / (name + "-" + area + ".prn");
+        fs::remove(out);
         const run_result r = run("plot '" + (dir / name).string() + "' --area " + area + " -o '" +
-                                 out.string() + "' --settings '" + store() + "'");
+                                 out.string() + "' --settings '" + store() + "' " + options);
         EXPECT_EQ(r.status, 0) << name << ": " << r.err;
         return r.status == 0 ? slurp(out) : "";
     }
@@ -38,14 +40,19 @@ void colour(int x, int y, uint16_t* s) {
 }
 
 TEST_F(TurnedDocuments, PortraitPngIsTurnedAcrossALandscapeArea) {
-    const int w = 150, h = 260;
+    // 1.3 MB of decoded pixels: with --image-memory 1 the turned image is stored in a
+    // temporary file, with the default budget in memory; the job is the same.
+    const int w = 620, h = 700;
     ASSERT_TRUE(
         write_png_file((dir / "portrait.png").string(), {w, h, PNG_COLOR_TYPE_RGB, 8, colour}));
     ASSERT_TRUE(write_png_file((dir / "landscape.png").string(),
                                {h, w, PNG_COLOR_TYPE_RGB, 8, turned(colour, w)}));
     const std::string doc = job_of("portrait.png");
     ASSERT_FALSE(doc.empty());
-    EXPECT_TRUE(doc == job_of("landscape.png")) << "not the landscape file's job";
+    const std::string landscape = job_of("landscape.png");
+    EXPECT_TRUE(doc == landscape) << "not the landscape file's job";
+    EXPECT_TRUE(job_of("portrait.png", "4x3", "--image-memory 1") == landscape)
+        << "not the landscape file's job through a temporary file";
     // Across a portrait area it stands as it is: fitted larger than the turned
     // landscape file would be there, so the two jobs differ.
     EXPECT_FALSE(job_of("portrait.png", "3x4") == job_of("landscape.png", "3x4"));
