@@ -102,7 +102,7 @@ bool job_print_script(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
 bool filter_drawing(pappl_job_t* job, pappl_device_t* device, void* data);
 
 // job.cpp: the MIME filter of documents plotted page by page as `kvrac plot` plots them
-// (PDF; TIFF where this build reads it): each page fitted to the job's
+// (PDF; TIFF and JPEG where this build reads them): each page fitted to the job's
 // media, or 1:1 when it is the media's size, at the job's resolution; a bad file or
 // page aborts the job with its reason.
 bool filter_document(pappl_job_t* job, pappl_device_t* device, void* data);

@@ -326,13 +326,14 @@ pappl_system_t* system_setup(int n, cups_option_t* o, void*) {
 #endif
     papplSystemAddMIMEFilter(system, hpgl_mime, plot_script_mime, filter_drawing, nullptr);
     // Documents plotted page by page through the host's image sources, at the job's
-    // resolution. JPEG stays with PAPPL's image layout, which also turns a portrait
-    // picture across the sheet (a raster document is placed as it stands).
+    // resolution, a portrait page turned across a landscape area (PAPPL's own JPEG path
+    // would lay the picture out at its own resolution).
 #if KVRAC_HAVE_PDF
     papplSystemAddMIMEFilter(system, "application/pdf", plot_script_mime, filter_document, nullptr);
 #endif
 #if KVRAC_HAVE_IMAGE_FORMATS
     papplSystemAddMIMEFilter(system, "image/tiff", plot_script_mime, filter_document, nullptr);
+    papplSystemAddMIMEFilter(system, "image/jpeg", plot_script_mime, filter_document, nullptr);
 #endif
     papplSystemSetPrinterDrivers(system, printer_driver_count, printer_drivers, nullptr,
                                  printer_created, driver_setup, nullptr);

@@ -101,9 +101,9 @@ const char plot_help[] =
     "  --preview PNG     also draw the job written as a picture (see kvrac view)\n"
     "  --label TEXT      label printed with the job: printable ASCII without '\"', at\n"
     "                    most 64 characters; used for this plot only, never stored\n"
-    "  --image-memory MB memory an image on a rotated sheet may take once decoded\n"
-    "                    (default 256, or KVRAC_IMAGE_MEMORY); a larger image goes\n"
-    "                    through a temporary file beside the job\n"
+    "  --image-memory MB memory an image on a rotated sheet (or a turned document)\n"
+    "                    may take once decoded (default 256, or KVRAC_IMAGE_MEMORY);\n"
+    "                    a larger image goes through a temporary file beside the job\n"
     "\n"
     "The driver shows its plot-time dialog before the job starts. With no dialog\n"
     "option it is left with \"Annuler\", so the stored settings stay as they are (the\n"
@@ -232,8 +232,8 @@ int unknown_option(const std::string& option, const std::string& command) {
     std::vector<std::string> known = {"--settings", "--help", "--version"};
     if (command == "config") known.insert(known.end(), {"--reset", "--interactive"});
     if (command == "plot")
-        known.insert(known.end(),
-                     {"--output", "--area", "--interactive", "--image-memory", "--page", "--pages"});
+        known.insert(known.end(), {"--output", "--area", "--interactive", "--image-memory",
+                                   "--page", "--pages"});
     if (command == "curve") known.push_back("--png");
     if (command == "view") known.insert(known.end(), {"--output", "--dpi", "--page", "--summary"});
     if (command == "config" || command == "plot")
@@ -282,7 +282,8 @@ int print_help(const std::string& command) {
 
 // Parses argv into cmd. Returns 0, or 2 after reporting a usage error.
 int parse(int argc, char** argv, command_line& cmd) {
-    cmd = {"", {}, nullptr, false, false, false, "", "", "", false, {}, "", "", "", "", false, {}, {}};
+    cmd = {"",    {}, nullptr, false, false, false, "",    "", "",
+           false, {}, "",      "",    "",    "",    false, {}, {}};
     hint_command.clear();
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];

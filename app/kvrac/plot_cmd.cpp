@@ -173,7 +173,9 @@ int run_plot(const plot_options& o) {
 }
 
 plot_job_options plot_job_options_of(const plot_options& o, const char* kind) {
-    return {o.script, kind, o.output, o.store, o.area_length, o.area_width, o.dialog};
+    plot_job_options j{o.script, kind, o.output, o.store, o.area_length, o.area_width, o.dialog};
+    j.image_memory = o.image_memory;
+    return j;
 }
 
 int run_report(const std::string& store) {

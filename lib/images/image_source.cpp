@@ -13,6 +13,7 @@
 #include <iterator>
 #include <vector>
 
+#include "images/image_store.h"
 #include "images/png_image.h"
 
 namespace {
@@ -130,6 +131,76 @@ class cropped_source final : public image_source {
     std::vector<uint8_t> pixels_; // a one-bit row of the window
 };
 
+// Another source's image turned a quarter anticlockwise (image_open_options::turned):
+// row r is the original's column w - 1 - r, read top to bottom, so the original's right
+// edge becomes the top row. The original is decoded once, on the first row asked for,
+// into an image store in columns order, where a column is already laid out as a row of
+// the turned image (bits or 3-byte pixels); starting again reads the store again and
+// decodes nothing.
+class turned_source final : public image_source {
+  public:
+    turned_source(std::unique_ptr<image_source> inner, size_t budget, std::string folder)
+        : inner_(std::move(inner)), budget_(budget ? budget : image_store_default_budget),
+          folder_(std::move(folder)) {
+        info_ = inner_->info();
+        std::swap(info_.width, info_.height);
+        std::swap(info_.dpi_x, info_.dpi_y);
+        info_.interlaced = false;
+        info_.turned = true;
+    }
+    ~turned_source() override { image_store_close(store_); }
+
+    int next(image_row* row) override {
+        if (failed_) return -1;
+        if (!filled_) {
+            if (image_store_fill(store_, *inner_, image_store_order::columns, budget_, folder_,
+                                 &error_) < 0)
+                return fail();
+            filled_ = true;
+            inner_.reset(); // its rows are all in the store
+        }
+        if (y_ >= info_.height) return 0;
+        const int32_t column = info_.height - 1 - y_;
+        if (image_store_hold(store_, column, &error_) < 0) return fail();
+        row->y = y_++;
+        row->x0 = 0;
+        row->dx = 1;
+        row->count = info_.width;
+        row->pixels = store_.band.data() + static_cast<size_t>(column - store_.b0) * store_.stride;
+        return 1;
+    }
+
+    int rewind() override {
+        if (failed_) return -1;
+        y_ = 0;
+        return 0;
+    }
+
+  private:
+    int fail() {
+        failed_ = true;
+        image_store_close(store_);
+        return -1;
+    }
+
+    std::unique_ptr<image_source> inner_; // the original, until it is stored
+    size_t budget_;                       // bytes of the store kept in memory
+    std::string folder_;                  // where its temporary file goes; "" = system's
+    image_store store_;
+    bool filled_ = false; // the original is wholly in store_
+    bool failed_ = false; // every later call fails
+    int32_t y_ = 0;       // next row delivered
+};
+
+// Turns source when options ask for it and its format did not (a rendered page turns
+// itself), then wraps it in its crop window when options ask for one.
+std::unique_ptr<image_source> turn_of(std::unique_ptr<image_source> source,
+                                      const image_open_options& options) {
+    if (!options.turned || source->info().turned) return source;
+    return std::make_unique<turned_source>(std::move(source), options.store_budget,
+                                           options.store_folder);
+}
+
 // Wraps source in its crop window when options ask for one. Returns null with *why set
 // when the window is not wholly inside the image.
 std::unique_ptr<image_source> crop_of(std::unique_ptr<image_source> source,
@@ -191,7 +262,7 @@ open_image_source(const std::string& path, const image_open_options& options, st
     for (size_t i = 0; i < sources_state.count; ++i) {
         why->clear();
         auto source = sources_state.openers[i](path, head, got, options, why);
-        if (source) return crop_of(std::move(source), options, why);
+        if (source) return crop_of(turn_of(std::move(source), options), options, why);
         if (!why->empty()) return nullptr;
     }
     if (got < sizeof png_signature || std::memcmp(head, png_signature, sizeof png_signature) != 0) {
@@ -211,5 +282,5 @@ open_image_source(const std::string& path, const image_open_options& options, st
         *why = source->error();
         return nullptr;
     }
-    return crop_of(std::move(source), options, why);
+    return crop_of(turn_of(std::move(source), options), options, why);
 }

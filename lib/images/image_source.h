@@ -32,6 +32,8 @@ struct image_info {
     double dpi_x = 0, dpi_y = 0;   // pixels per inch the file states; 0 = it says nothing
     int32_t pages = 1;             // pages (PDF) or images (TIFF) the file holds, >= 1
     std::string format;            // "PNG", "TIFF", "JPEG", "PDF": for messages
+    bool turned = false;           // delivered turned a quarter anticlockwise, as the open
+                                   // options asked (set by a source that turns by itself)
 };
 
 // A window of an image: columns x..x+width-1 of rows y..y+height-1. A width of 0
@@ -46,10 +48,19 @@ struct image_crop {
 struct image_open_options {
     int32_t page = 1;       // page (PDF) or image (TIFF) of the file, from 1
     double render_dpi = 72; // PDF: pixels per inch the page is rendered at
-    bool turned = false;    // PDF: the page rendered turned a quarter anticlockwise (a
-                            // portrait page across a landscape sheet)
-    image_crop crop = {};   // only this window of the image is delivered, as an image
-                            // of the window's size (a page larger than the sheet)
+    // The image delivered turned a quarter anticlockwise (a portrait page across a
+    // landscape sheet): its right edge becomes its top row. A PDF page is rendered
+    // turned; any other image is decoded once into an image store and read back
+    // column by column.
+    bool turned = false;
+    // Only this window of the image is delivered, as an image of the window's size (a
+    // page larger than the sheet); the window is taken from the image as turned.
+    image_crop crop = {};
+    // A turned raster image: bytes of decoded pixels kept in memory (0 = the image
+    // store's default); beyond it a temporary file in store_folder ("" = the system's
+    // temporary folder) takes the rest.
+    size_t store_budget = 0;
+    std::string store_folder;
 };
 
 // An image being decoded. A source is used by one thread at a time.
@@ -96,7 +107,8 @@ void image_sources_add(image_opener opener);
 // Opens path in whichever format its first bytes show. Returns the source ready to
 // deliver its first row, or null with *why saying what is wrong (missing, unreadable,
 // a format this build does not read, a damaged header, no such page, a crop window
-// outside the image). With options.crop set, the source delivers that window only.
+// outside the image). With options.turned set, the source delivers the image turned;
+// with options.crop set, it delivers that window only (of the image as turned).
 std::unique_ptr<image_source>
 open_image_source(const std::string& path, const image_open_options& options, std::string* why);
 

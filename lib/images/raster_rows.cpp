@@ -167,14 +167,17 @@ int fail_source(image_slot& s, const std::string& why) {
     return -1;
 }
 
-// How the script's image is to be opened: its page, and for a drawn page the
-// resolution, window and turn it is rendered with.
+// How the script's image is to be opened: its page, window and turn, and for a drawn
+// page the resolution it is rendered with.
 image_open_options open_options(const script_image& img) {
     image_open_options options;
     options.page = img.page;
     options.render_dpi = img.render_dpi;
     options.crop = img.crop;
     options.turned = img.turned;
+    // A raster image turned is kept in a store of its own, with the same budget.
+    options.store_budget = rows_state.store_budget;
+    options.store_folder = rows_state.store_folder;
     return options;
 }
 

@@ -7,7 +7,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "images/image_source.h"
@@ -128,11 +130,12 @@ int plot_document_page(const std::string& path, int32_t page, const placement_op
     const double dpi_x = drawn ? probe_dpi : probe.dpi_x > 0 ? probe.dpi_x : device_dpi;
     const double dpi_y = drawn ? probe_dpi : probe.dpi_y > 0 ? probe.dpi_y : device_dpi;
     const std::string prefix = page_prefix(path, page, probe.pages);
-    // A portrait PDF page across a landscape area (as a roll's sheets are) is turned a
-    // quarter anticlockwise, as the printer application turns portrait raster pages.
-    const bool turn = drawn && probe.height > probe.width && side_a > side_b;
-    const double page_w_in = (turn ? probe.height : probe.width) / dpi_x;
-    const double page_h_in = (turn ? probe.width : probe.height) / dpi_y;
+    // A portrait page or picture across a landscape area (as a roll's sheets are) is
+    // turned a quarter anticlockwise, as the printer application turns portrait raster
+    // pages, so that it is fitted as large as the area allows.
+    const bool turn = probe.height > probe.width && side_a > side_b;
+    const double page_w_in = turn ? probe.height / dpi_y : probe.width / dpi_x;
+    const double page_h_in = turn ? probe.width / dpi_x : probe.height / dpi_y;
     const document_page_geometry g{
         page_w_in,           page_h_in, side_a * area.steps_per_inch, side_b * area.steps_per_inch,
         area.steps_per_inch, device_dpi};
@@ -151,8 +154,10 @@ int plot_document_page(const std::string& path, int32_t page, const placement_op
             return 2;
         }
     }
-    const image_info info = source->info();
+    image_info info = source->info();
     source.reset();
+    if (turn && !info.turned) // a raster file is turned as its rows are read, not here
+        std::swap(info.width, info.height);
 
     // The part of the page inside the area, as a window of whole pixels.
     const double w = std::min(g.area_w_plu, 65535.0), h = std::min(g.area_h_plu, 65535.0);
@@ -213,6 +218,12 @@ int plot_document_to_job(const plot_job_options& o, int32_t page, const placemen
     plot_job job;
     if (int rc = plot_job_setup(o, job); rc != 0) return rc;
     int status = plot_job_start(job);
+    // A raster page turned, or on a rotated sheet, too large for memory goes through a
+    // temporary file beside the job (the system's temporary folder for a job written
+    // straight to a device or a pipe), as a plot script's images do.
+    raster_rows_store(
+        o.image_memory,
+        job.out.temp.empty() ? "" : std::filesystem::path(job.out.temp).parent_path().string());
     std::string why;
     document_placement placed;
     if (status == 0) {

@@ -16,6 +16,7 @@
 // says why.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,8 @@ struct plot_job_options {
     std::vector<dialog_option> dialog; // options acting on the plot-time dialog
     bool keep_store = false;           // what the plot-time dialog saves is for this job only: the
                                        // store is left as it was (session.keep_store)
+    size_t image_memory = 0; // documents: bytes a decoded image may keep in memory (turned,
+                             // or on a rotated sheet); 0 = KVRAC_IMAGE_MEMORY or the default
 };
 
 // A plot job under way.

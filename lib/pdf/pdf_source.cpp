@@ -69,6 +69,7 @@ class pdf_source final : public image_source {
         if (o == poppler::page::landscape || o == poppler::page::seascape) std::swap(w_pt, h_pt);
         if (turned) std::swap(w_pt, h_pt);
         turned_ = turned;
+        info_.turned = turned;
         // Pixels across the page: its size at dpi, rounded to the nearest pixel (half
         // a pixel up), the size poppler gives a whole page at that resolution.
         const double w = std::floor(w_pt * dpi / 72 + 0.5), h = std::floor(h_pt * dpi / 72 + 0.5);

@@ -1,4 +1,4 @@
-// PDF documents printed to kvrac-printer with ipptool, typed and sent as
+// PDF, TIFF and JPEG documents printed to kvrac-printer with ipptool, typed and sent as
 // application/octet-stream: the job on the file:// device is `kvrac plot`'s job of each
 // page with the printer's record and the job's options, pages in order; a damaged or
 // encrypted PDF aborts its job with the reason naming the document, and the next job
@@ -6,6 +6,7 @@
 #include "app/kvrac-printer/printer_server.h"
 
 #if KVRAC_HAVE_PDF && KVRAC_HAVE_CAIRO
+#include "support/image_files.h"
 #include "support/pdf_pages.h"
 
 using printer_test::command_result;
@@ -194,6 +195,41 @@ TEST_F(PrinterDocuments, TiffPagesEqualKvracPlotOfEachPage) {
         ASSERT_FALSE(page1.empty());
         EXPECT_TRUE(printed == page1 + page2) << "the job differs from kvrac plot's pages";
     }
+}
+#endif
+
+#if KVRAC_HAVE_IMAGE_FORMATS && KVRAC_HAVE_JPEG
+// A portrait photo of 3 x 5 in (JFIF density 100 dpi) on the letter sheet's landscape
+// area: turned and fitted by the job's process exactly as `kvrac plot` places it. The
+// photo cut short aborts its job with the reason.
+TEST_F(PrinterDocuments, PortraitJpegEqualsKvracPlot) {
+    const fs::path photo = server.dir() / "photo.jpg";
+    jpeg_file spec{300, 500, JCS_RGB, 90, false, [](int x, int y, uint16_t* s) {
+                       s[0] = static_cast<uint16_t>(x * 255 / 299);
+                       s[1] = static_cast<uint16_t>(y * 255 / 499);
+                       s[2] = static_cast<uint16_t>((x / 20 + y / 20) % 2 * 200);
+                   }};
+    spec.density_unit = 1;
+    spec.x_density = spec.y_density = 100;
+    ASSERT_TRUE(write_jpeg_file(photo.string(), spec));
+    // The same photo cut short aborts with the reason naming it, and the server goes on
+    // to print the whole one.
+    const fs::path cut = server.dir() / "cut.jpg";
+    {
+        const std::string bytes = read_all(photo);
+        std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() * 3 / 5);
+    }
+    const auto bad = print(cut, "image/jpeg", "cut.jpg", 300);
+    EXPECT_EQ(bad.state, "aborted");
+    EXPECT_NE(bad.message.find("cut.jpg"), std::string::npos) << bad.message;
+    EXPECT_NE(bad.message.find("JPEG data ends early"), std::string::npos) << bad.message;
+    EXPECT_TRUE(read_all(server.device_dir() / "cut.jpg.prn").empty());
+    const auto status = print(photo, "image/jpeg", "photo", 300);
+    ASSERT_EQ(status.state, "completed") << status.message;
+    const std::string expected = kvrac_plot(photo, 1, 300);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_TRUE(read_all(server.device_dir() / "photo.prn") == expected)
+        << "the job differs from kvrac plot's";
 }
 #endif
 
