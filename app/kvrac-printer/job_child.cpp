@@ -130,7 +130,7 @@ int write_page_script(const std::string& path, const std::string& page, const pl
 // is first written for that spooled page. Returns the exit status.
 int plot(const std::string& store, const std::string& page, const std::string& script,
          const std::string& job, const std::vector<dialog_option>& options) {
-    raster_rows_reset(raster_band_budget);
+    raster_rows_reset();
     plot_job p;
     if (int rc = begin_plot(store, script, job, options, p); rc != 0) return rc;
     const plot_area area = p.area;

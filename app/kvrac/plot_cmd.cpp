@@ -95,7 +95,7 @@ void warn_clipped(const drawing_tally& t, const std::string& script, double step
 } // namespace
 
 int run_plot(const plot_options& o) {
-    raster_rows_reset(raster_band_budget);
+    raster_rows_reset();
     plot_job job;
     if (int rc = plot_job_setup(plot_job_options_of(o, "script"), job); rc != 0) return rc;
     const double steps = job.area.steps_per_inch;

@@ -2,11 +2,11 @@
 //
 // Workload: one request per device line of the image, some 20,000 for a sheet at
 // 600 dpi, each for up to 28,000 pixels. A request costs a pass over its line, which
-// reads cached pixels. Rows of an unrotated sheet are asked top to bottom, so one open
-// source serves the whole image in a single pass through a small band of rows.
-// Columns of a rotated sheet are asked left to right: the image is decoded once into
-// an image store (image_store.h), in memory or through a temporary file, and each
-// column is read from there; so is an interlaced file, whose rows come in passes.
+// reads cached pixels. The image is decoded once into an image store (image_store.h),
+// in memory or through a temporary file: columns of a rotated sheet are asked left to
+// right, each read from the image's bottom row up; rows of an unrotated sheet are asked
+// from the image's bottom row, each laid from its right end; so every line is read
+// from the store, never straight from the file.
 #include "images/raster_rows.h"
 
 #include <algorithm>
@@ -31,23 +31,17 @@ namespace {
 // Longest line the host answers, in pixels; a longer request is answered as an error.
 constexpr int32_t line_max = 1 << 26;
 
-// Rows cached at a time from a file that is not interlaced (read in one pass).
-constexpr int64_t stream_rows = 64;
-
 // One announced image.
 struct image_slot {
     int32_t id;                           // host value at +12 of message 52; 0 = slot free
     script_image image;                   // as the script gave it
-    int32_t bx0, bx1, by0, by1;           // cached pixels: columns bx0..bx1-1 of rows by0..by1-1
-    size_t band_stride;                   // bytes per cached row
-    std::vector<uint8_t> band;            // mono: bits, 1 = black; colour: red, green, blue
     std::unique_ptr<image_source> source; // the file being read, kept open between bands
     image_store store;                    // the image decoded whole, once store_filled
     bool store_filled;                    // store holds the image (and source is closed)
-    int32_t reader_next_y;                // next row the open reader delivers (not interlaced)
     std::vector<uint8_t> line;            // the answer's pixel bytes
     int64_t runs_n;                       // one-bit lines: source length runs are for
     int32_t runs_L;                       // and line length; 0 = not worked out
+    std::vector<uint8_t> flipped;         // one-bit line read from its far end (reverse_bits)
     std::vector<int32_t> runs;            // (first pixel, first source pixel, count) of
                                           // each stretch where the source steps by one;
                                           // empty when stretches are short
@@ -62,7 +56,6 @@ struct image_slot {
 struct raster_rows_state {
     image_slot slots[2];                        // the pending image and the one being sent, at most
     int32_t next_id;                            // host value of the next image, from 1
-    size_t band_budget;                         // bytes of streamed rows cached per image
     size_t store_budget;                        // bytes of an image store kept in memory
     std::string store_folder;                   // where store files go; "" = system's
     std::string failure;                        // why the first failed image failed
@@ -70,8 +63,7 @@ struct raster_rows_state {
     uint8_t unknown_result[raster_result_size]; // answer to a request for no known image
 };
 
-raster_rows_state rows_state = {{}, 1, raster_band_budget, image_store_default_budget, {}, {},
-                                0,  {}};
+raster_rows_state rows_state = {{}, 1, image_store_default_budget, {}, {}, 0, {}};
 
 void release_slot(image_slot& s) {
     s.source.reset();
@@ -79,7 +71,6 @@ void release_slot(image_slot& s) {
     s.store_filled = false;
     if (s.line_addr) host_addr_forget(s.line_addr);
     s.line_addr = 0;
-    std::vector<uint8_t>().swap(s.band);
     std::vector<uint8_t>().swap(s.line);
     s.id = 0;
 }
@@ -100,59 +91,8 @@ int32_t scale_index(int64_t a, int64_t n, int64_t d) {
     return static_cast<int32_t>(std::clamp<int64_t>(q, 0, n - 1));
 }
 
-// Copies count bits from src, starting at bit `from` (bit 7 of byte 0 is bit 0), to
-// dst from its bit 0. Bits of dst's last byte beyond count are left undefined; src is
-// read only within the bytes that hold the range.
-void copy_bits(uint8_t* dst, const uint8_t* src, int64_t from, int32_t count) {
-    const uint8_t* s = src + from / 8;
-    const int shift = static_cast<int>(from % 8);
-    const int32_t bytes = (count + 7) / 8;
-    const int64_t src_bytes = (shift + static_cast<int64_t>(count) + 7) / 8;
-    for (int32_t i = 0; i < bytes; ++i) {
-        unsigned v = static_cast<unsigned>(s[i]) << shift;
-        if (shift && i + 1 < src_bytes) v |= s[i + 1] >> (8 - shift);
-        dst[i] = static_cast<uint8_t>(v);
-    }
-}
-
 bool bit_at(const uint8_t* bits, int64_t i) {
     return bits[i / 8] >> (7 - i % 8) & 1;
-}
-
-// Puts the pixels of a decoded row that fall in columns bx0..bx1-1 into band row y.
-void place_row(image_slot& s, const image_row& row) {
-    uint8_t* dst = s.band.data() + static_cast<size_t>(row.y - s.by0) * s.band_stride;
-    const bool mono = s.image.mono;
-    if (row.dx == 1) {
-        const int32_t a = std::max(s.bx0, row.x0), b = std::min(s.bx1, row.x0 + row.count);
-        if (a >= b) return;
-        if (!mono) {
-            std::memcpy(dst + static_cast<size_t>(a - s.bx0) * 3,
-                        row.pixels + static_cast<size_t>(a - row.x0) * 3,
-                        static_cast<size_t>(b - a) * 3);
-        } else if (a == s.bx0) {
-            copy_bits(dst, row.pixels, a - row.x0, b - a);
-        } else {
-            for (int32_t x = a; x < b; ++x)
-                if (bit_at(row.pixels, x - row.x0))
-                    dst[(x - s.bx0) / 8] |= 0x80 >> ((x - s.bx0) % 8);
-        }
-        return;
-    }
-    for (int32_t j = 0; j < row.count; ++j) { // an interlace pass: every dx-th column
-        const int32_t x = row.x0 + j * row.dx;
-        if (x < s.bx0) continue;
-        if (x >= s.bx1) break;
-        if (!mono) {
-            std::memcpy(dst + static_cast<size_t>(x - s.bx0) * 3, row.pixels + j * 3, 3);
-        } else {
-            const uint8_t m = static_cast<uint8_t>(0x80 >> ((x - s.bx0) % 8));
-            if (bit_at(row.pixels, j))
-                dst[(x - s.bx0) / 8] |= m;
-            else
-                dst[(x - s.bx0) / 8] &= static_cast<uint8_t>(~m);
-        }
-    }
 }
 
 // Marks the slot failed, every later answer an error, and keeps the first failure of
@@ -181,56 +121,12 @@ image_open_options open_options(const script_image& img) {
     return options;
 }
 
-// Caches columns x0..x1-1 of rows y0..y1-1. An open reader that has not passed y0
-// goes on from where it is; otherwise the file is read again from its start. Returns
-// 0, or -1 when the file cannot be decoded (the slot then fails).
-int fill_band(image_slot& s, int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
-    const bool reopen = !s.source || s.source->info().interlaced || s.reader_next_y > y0;
-    s.bx0 = x0, s.bx1 = x1, s.by0 = y0, s.by1 = y1;
-    s.band_stride =
-        s.image.mono ? static_cast<size_t>(x1 - x0 + 7) / 8 : static_cast<size_t>(x1 - x0) * 3;
-    s.band.assign(s.band_stride * static_cast<size_t>(y1 - y0), 0);
-    if (reopen) {
-        if (s.source) {
-            if (s.source->rewind() < 0) return fail_source(s, s.source->error());
-        } else {
-            std::string why;
-            s.source = open_image_source(s.image.path, open_options(s.image), &why);
-            if (!s.source) return fail_source(s, why);
-        }
-        s.reader_next_y = 0;
-    }
-    image_row row;
-    const bool interlaced = s.source->info().interlaced;
-    while (interlaced || s.reader_next_y < y1) {
-        int got = s.source->next(&row);
-        if (got < 0) return fail_source(s, s.source->error());
-        if (got == 0) break;
-        s.reader_next_y = row.y + 1;
-        if (row.y >= y0 && row.y < y1) place_row(s, row);
-    }
-    return 0;
-}
-
-// Makes sure row y is cached, in a band of whole rows streamed from the source.
-// Returns 0 or -1.
-int cache_row(image_slot& s, int32_t y) {
-    if (y >= s.by0 && y < s.by1) return 0;
-    const int64_t w = s.image.width, h = s.image.height;
-    const int64_t budget = static_cast<int64_t>(rows_state.band_budget);
-    const int64_t row_bytes = s.image.mono ? (w + 7) / 8 : w * 3;
-    int64_t k = std::clamp<int64_t>(budget / row_bytes, 1, stream_rows);
-    k = std::min<int64_t>(k, h - y);
-    return fill_band(s, 0, static_cast<int32_t>(w), y, static_cast<int32_t>(y + k));
-}
-
 // Opens the slot's file unless it is open. Returns 0, or -1 (the slot then fails).
 int open_source(image_slot& s) {
     if (s.source) return 0;
     std::string why;
     s.source = open_image_source(s.image.path, open_options(s.image), &why);
     if (!s.source) return fail_source(s, why);
-    s.reader_next_y = 0;
     return 0;
 }
 
@@ -244,8 +140,6 @@ int store_line(image_slot& s, image_store_order order, int32_t at) {
         s.store_filled = false;
     }
     if (!s.store_filled) {
-        if (s.source && s.reader_next_y > 0 && s.source->rewind() < 0)
-            return fail_source(s, s.source->error());
         if (open_source(s) < 0) return -1;
         // Every read from the store trusts the size and kind the image was announced
         // with: a file replaced since then is not decoded at all.
@@ -257,8 +151,6 @@ int store_line(image_slot& s, image_store_order order, int32_t at) {
                              rows_state.store_folder, &why) < 0)
             return fail_source(s, why);
         s.source.reset();
-        s.bx0 = s.bx1 = s.by0 = s.by1 = 0;
-        std::vector<uint8_t>().swap(s.band);
         s.store_filled = true;
     }
     if (image_store_hold(s.store, at, &why) < 0) return fail_source(s, why);
@@ -310,6 +202,29 @@ void plan_runs(image_slot& s, int64_t n, int32_t L) {
 void expand_run(uint8_t* out, const uint8_t* bits, int64_t from, int32_t count) {
     for (; count > 0 && from % 8 != 0; --count, ++from) *out++ = bit_at(bits, from) ? 1 : 0;
     expand_bits(out, bits + from / 8, count);
+}
+
+// Puts the n bits at bits (from bit 7 of the first byte) into out in reverse order:
+// out's bit p is bits' bit n - 1 - p. Bytes are reversed whole, then shifted by the
+// bits that pad the last byte.
+void reverse_bits(std::vector<uint8_t>& out, const uint8_t* bits, int64_t n) {
+    struct reversals {
+        uint8_t of[256];
+        constexpr reversals() : of{} {
+            for (int v = 0; v < 256; ++v)
+                for (int k = 0; k < 8; ++k)
+                    if (v >> k & 1) of[v] = static_cast<uint8_t>(of[v] | 0x80 >> k);
+        }
+    };
+    static constexpr reversals table;
+    const size_t bytes = static_cast<size_t>((n + 7) / 8);
+    const int pad = static_cast<int>(bytes * 8 - static_cast<size_t>(n));
+    out.resize(bytes + 1);
+    for (size_t k = 0; k < bytes; ++k) out[k] = table.of[bits[bytes - 1 - k]];
+    out[bytes] = 0;
+    if (pad == 0) return;
+    for (size_t k = 0; k < bytes; ++k)
+        out[k] = static_cast<uint8_t>(out[k] << pad | out[k + 1] >> (8 - pad));
 }
 
 // A line of a one-bit image: L pixels sampled from the n bits at bits.
@@ -376,25 +291,19 @@ const uint8_t* KVRAC_CDECL get_rows(uint8_t* q) {
         s->line.assign(static_cast<size_t>(L) * bpp, 0);
         s->line_addr = host_addr_of(s->line.data());
     }
-    // The source row (or column) from where the line starts on the sheet.
+    // The source column (rotated) or row from where the line starts on the sheet. The
+    // image stands upright on the sheet: its top row lies along y2, its bottom row
+    // along y1, where the driver's rows begin; so rows are counted from the bottom.
     const int32_t fixed =
         rotated
             ? scale_index(le_i32(q, raster_request_start_x) - img.x1, w, int64_t{img.x2} - img.x1)
-            : scale_index(le_i32(q, raster_request_start_y) - img.y1, h, int64_t{img.y2} - img.y1);
-    // Cache the whole source line: a column of a rotated sheet, from the store; a row,
-    // streamed, or from the store for an interlaced file.
-    int cached = 0;
-    if (rotated) {
-        cached = store_line(*s, image_store_order::columns, fixed);
-    } else if (s->store_filled && s->store.order == image_store_order::rows) {
-        cached = store_line(*s, image_store_order::rows, fixed);
-    } else {
-        cached = open_source(*s);
-        if (cached == 0 && s->source->info().interlaced)
-            cached = store_line(*s, image_store_order::rows, fixed);
-        else if (cached == 0)
-            cached = cache_row(*s, fixed);
-    }
+            : static_cast<int32_t>(h - 1 -
+                                   scale_index(le_i32(q, raster_request_start_y) - img.y1, h,
+                                               int64_t{img.y2} - img.y1));
+    // Cache the whole source line from the store: a column of a rotated sheet, else a
+    // row (asked bottom row first, so the image is decoded whole once before).
+    const int cached =
+        store_line(*s, rotated ? image_store_order::columns : image_store_order::rows, fixed);
     if (cached < 0) {
         answer_error(s, s->result);
         return s->result;
@@ -410,32 +319,34 @@ const uint8_t* KVRAC_CDECL get_rows(uint8_t* q) {
         const uint8_t* band = st.band.data();
         const size_t stride = st.stride;
         const int32_t col = fixed - st.b0;
+        // Pixel i along the sheet's column takes the image's row n - 1 - floor(i n / L):
+        // the column is read from the image's bottom up.
         if (img.mono) {
-            sample_bits(*s, out, band + static_cast<size_t>(col) * stride, n, L);
+            reverse_bits(s->flipped, band + static_cast<size_t>(col) * stride, n);
+            sample_bits(*s, out, s->flipped.data(), n, L);
         } else {
             const uint8_t* pixels = band + static_cast<size_t>(col) * stride;
             for (int32_t i = 0; i < L; ++i) {
                 std::memcpy(out + static_cast<size_t>(i) * 3,
-                            pixels + static_cast<size_t>(along) * 3, 3);
+                            pixels + static_cast<size_t>(n - 1 - along) * 3, 3);
                 along += whole;
                 if ((rest += part) >= L) rest -= L, ++along;
             }
         }
     } else {
-        const uint8_t* row;
-        if (s->store_filled && st.order == image_store_order::rows) {
-            assert(fixed >= st.b0 && fixed < st.b1);
-            row = st.band.data() + static_cast<size_t>(fixed - st.b0) * st.stride;
-        } else {
-            assert(s->bx0 == 0 && s->bx1 == w && fixed >= s->by0 && fixed < s->by1);
-            row = s->band.data() + static_cast<size_t>(fixed - s->by0) * s->band_stride;
-        }
+        assert(s->store_filled && st.order == image_store_order::rows);
+        assert(fixed >= st.b0 && fixed < st.b1);
+        const uint8_t* row = st.band.data() + static_cast<size_t>(fixed - st.b0) * st.stride;
+        // On an unrotated sheet the printer lays a row from the rectangle's x2 edge (where
+        // the driver puts the pen) towards x1: pixel i takes the image's column
+        // n - 1 - floor(i n / L), the row read from its right end.
         if (img.mono) {
-            sample_bits(*s, out, row, n, L);
+            reverse_bits(s->flipped, row, n);
+            sample_bits(*s, out, s->flipped.data(), n, L);
         } else {
             for (int32_t i = 0; i < L; ++i) {
-                std::memcpy(out + static_cast<size_t>(i) * 3, row + static_cast<size_t>(along) * 3,
-                            3);
+                std::memcpy(out + static_cast<size_t>(i) * 3,
+                            row + static_cast<size_t>(n - 1 - along) * 3, 3);
                 along += whole;
                 if ((rest += part) >= L) rest -= L, ++along;
             }
@@ -469,8 +380,6 @@ int32_t raster_rows_announce(const script_image& img, uint8_t* rec) {
     if (rows_state.next_id <= 0) rows_state.next_id = 1;
     s->id = rows_state.next_id++;
     s->image = img;
-    s->bx0 = s->bx1 = s->by0 = s->by1 = 0;
-    s->reader_next_y = 0;
     s->store_filled = false;
     s->runs_n = 0, s->runs_L = 0;
     s->failed = false;
@@ -529,9 +438,8 @@ void raster_rows_store(size_t memory_budget, const std::string& folder) {
     rows_state.store_folder = folder;
 }
 
-void raster_rows_reset(size_t band_budget) {
+void raster_rows_reset() {
     for (image_slot& s : rows_state.slots) release_slot(s);
-    rows_state.band_budget = band_budget;
     const int64_t env = raster_rows_env_budget();
     rows_state.store_budget = env > 0 ? static_cast<size_t>(env) : image_store_default_budget;
     rows_state.store_folder.clear();

@@ -1,12 +1,12 @@
 // The host's side of raster images: a script's image announced to the driver by
-// message 52, and the driver's row requests answered from the PNG file.
+// message 52, and the driver's row requests answered from the image file.
 //
 // The driver asks for one line of the image at a time, during the plot message that
 // follows message 52: a row of the sheet, or a column when the paper is rotated. Each
-// line is sampled nearest from the image, from the sheet position in the request.
-// Rows stream through a small band in one pass over the file; columns (and the rows
-// of an interlaced file) come from an image store the file is decoded into once,
-// kept in memory up to a budget and beyond it in a temporary file.
+// line is sampled nearest from the image, from the sheet position in the request; the
+// image stands upright on the sheet (its top row along the rectangle's y2 edge). Rows
+// and columns come from an image store the file is decoded into once, kept in memory
+// up to a budget and beyond it in a temporary file.
 #pragma once
 
 #include <cstddef>
@@ -14,9 +14,6 @@
 #include <string>
 
 #include "drawing/script.h"
-
-// Bytes of streamed rows one image keeps at most (unless a single row is larger).
-constexpr size_t raster_band_budget = 16u << 20;
 
 // Fills the message 52 record for img: the host's row functions, the image's host
 // value, corners, size, kind (0 and 1 bit per pixel for a one-bit PNG, else 1 and 8),
@@ -32,11 +29,10 @@ void raster_rows_settle(int32_t keep);
 long raster_rows_failed_line();
 const std::string& raster_rows_failure();
 
-// Forgets every image and failure and sets the band budget in bytes (for tests;
-// raster_band_budget otherwise). The image store's memory budget goes back to the
+// Forgets every image and failure. The image store's memory budget goes back to the
 // environment's KVRAC_IMAGE_MEMORY (megabytes, a whole number from 1), else 256 MB,
 // and its temporary files to the system's temporary folder.
-void raster_rows_reset(size_t band_budget);
+void raster_rows_reset();
 
 // Bytes of decoded pixels an image stored for columns may keep in memory (0 = leave
 // as it is), and the folder its temporary file goes to when it needs one ("" = the

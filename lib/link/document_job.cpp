@@ -214,7 +214,7 @@ int document_page_failure(const std::string& path, int32_t page, std::string* er
 }
 
 int plot_document_to_job(const plot_job_options& o, int32_t page, const placement_options& place) {
-    raster_rows_reset(raster_band_budget);
+    raster_rows_reset();
     plot_job job;
     if (int rc = plot_job_setup(o, job); rc != 0) return rc;
     int status = plot_job_start(job);

@@ -123,9 +123,11 @@ TEST_F(Image, OneBitPngOnAnUnrotatedSheetIsSampledRowByRow) {
     int wrong = 0;
     for (int row = 1; row < 118; ++row) {
         const int y_start = static_cast<int>(2000 + row * (200.0 / 118));
-        const int sy = (y_start - 2000) * 20 / 200;
+        // The image stands upright: its bottom row at the rectangle's bottom edge, where
+        // the rows begin, and each row laid from the right edge, where the pen is.
+        const int sy = 19 - (y_start - 2000) * 20 / 200;
         for (int i = 0; i < 96; ++i)
-            wrong += p.black(row - 1, i) != (i < 59 && mono_black(i * 10 / 59, sy));
+            wrong += p.black(row - 1, i) != (i < 59 && mono_black(9 - i * 10 / 59, sy));
     }
     EXPECT_EQ(wrong, 0);
 #endif
@@ -168,7 +170,7 @@ TEST_F(Image, ColourPngOnARotatedSheetIsSampledColumnByColumn) {
         const int x_start = static_cast<int>(1000 + col * (300.0 / 177));
         const int sx = (x_start - 1000) * 12 / 300;
         for (int i = 0; i < 96; ++i)
-            wrong += p.black(col - 1, i) != (i < 59 && colour_kind(sx, i * 7 / 59) == 0);
+            wrong += p.black(col - 1, i) != (i < 59 && colour_kind(sx, 6 - i * 7 / 59) == 0);
     }
     EXPECT_EQ(wrong, 0);
 #endif
@@ -203,7 +205,7 @@ TEST_F(Image, BandsOfColumnsAndRowsGiveTheSamePixelsAsTheWholeImage) {
         const bool mono = variant & 1, interlaced = variant & 2, in_file = variant & 4;
         SCOPED_TRACE(std::string(mono ? "mono" : "colour") + (interlaced ? " interlaced" : "") +
                      (in_file ? " through a file" : " in memory"));
-        raster_rows_reset(mono ? 40 : 200);
+        raster_rows_reset();
         raster_rows_store(in_file ? (mono ? 40 : 200) : 0, dir.string());
         const std::string name = std::string(mono ? "m" : "c") + (interlaced ? "i" : "") + ".png";
         script_image img{
@@ -241,7 +243,10 @@ TEST_F(Image, BandsOfColumnsAndRowsGiveTheSamePixelsAsTheWholeImage) {
                 const int fixed =
                     rotated ? (le_i32(q, 16) - 100) * w / 300 : (le_i32(q, 20) - 100) * h / 400;
                 for (int i = 0; i < L; ++i) {
-                    const int x = rotated ? fixed : i * w / L, y = rotated ? i * h / L : fixed;
+                    // Upright: rows and columns run from the image's bottom row; rows
+                    // of an unrotated sheet from its right end.
+                    const int x = rotated ? fixed : w - 1 - i * w / L;
+                    const int y = rotated ? h - 1 - i * h / L : h - 1 - fixed;
                     if (mono) {
                         ASSERT_EQ(px[i], (x * 7 + y * 3) % 11 < 4 ? 0 : 1) << x << "," << y;
                     } else {
@@ -271,7 +276,7 @@ TEST_F(Image, BandsOfColumnsAndRowsGiveTheSamePixelsAsTheWholeImage) {
         le_put_i32(q, 32, id);
         EXPECT_EQ(le_i16(get(q), 14), 1);
     }
-    raster_rows_reset(raster_band_budget);
+    raster_rows_reset();
 }
 
 TEST_F(Image, OneBitColumnsNearOneToOneComeFromTheStoreAByteAtATime) {
@@ -281,7 +286,7 @@ TEST_F(Image, OneBitColumnsNearOneToOneComeFromTheStoreAByteAtATime) {
     write_png(dir / "m.png", picture(37, 83, PNG_COLOR_TYPE_GRAY, 1, false,
                                      [](int x, int y, uint8_t* p) { p[0] = (x ^ y) % 3 == 0; }));
     for (size_t budget : {size_t{0}, size_t{60}}) {
-        raster_rows_reset(raster_band_budget);
+        raster_rows_reset();
         raster_rows_store(budget, dir.string());
         script_image img{0, 0, 37, 83, (dir / "m.png").string(), 37, 83, true, false, 7, 1};
         std::vector<uint8_t> rec(2064, 0);
@@ -302,14 +307,14 @@ TEST_F(Image, OneBitColumnsNearOneToOneComeFromTheStoreAByteAtATime) {
                 ASSERT_EQ(le_i32(result, 4), L);
                 const uint8_t* px = static_cast<const uint8_t*>(host_addr_ptr(le_u32(result, 0)));
                 for (int i = 0; i < L; ++i) {
-                    const int y = i * 83 / L;
+                    const int y = 82 - i * 83 / L; // columns run from the bottom row
                     ASSERT_EQ(px[i], (x ^ y) % 3 == 0 ? 0 : 1) << x << "," << y;
                 }
             }
         }
         raster_rows_settle(0);
     }
-    raster_rows_reset(raster_band_budget);
+    raster_rows_reset();
 }
 
 TEST_F(Image, ReadingAnImageLineIsNoDecodeOpeningTheImageIs) {
@@ -333,7 +338,7 @@ TEST_F(Image, AFileReplacedSinceItsLineWasReadIsNotDecoded) {
     // the store would be read with the wrong size, so every column is an error.
     write_png(dir / "c.png", picture(30, 20, PNG_COLOR_TYPE_RGB, 8, false,
                                      [](int, int, uint8_t* p) { p[0] = p[1] = p[2] = 9; }));
-    raster_rows_reset(raster_band_budget);
+    raster_rows_reset();
     script_image img{0, 0, 70, 45, (dir / "c.png").string(), 70, 45, true, false, 7, 4};
     std::vector<uint8_t> rec(2064, 0);
     const int32_t id = raster_rows_announce(img, rec.data());
@@ -354,7 +359,7 @@ TEST_F(Image, AFileReplacedSinceItsLineWasReadIsNotDecoded) {
     EXPECT_NE(raster_rows_failure().find("changed while the plot ran"), std::string::npos)
         << raster_rows_failure();
     EXPECT_EQ(store_files_in(dir), 0);
-    raster_rows_reset(raster_band_budget);
+    raster_rows_reset();
 }
 
 TEST_F(Image, CornersNameTheSameRectangleInAnyOrder) {
@@ -415,10 +420,13 @@ TEST_F(Image, BadImageLinesStopThePlotWithFileAndLine) {
     EXPECT_FALSE(fs::exists(dir / "a.prn"));
 }
 
-// The job bytes of images of every kind on rotated and unrotated sheets, as the image
-// path wrote them before it decoded each image only once: any later change to how
-// images are read must leave these jobs exactly as they were. The hashes were taken
-// from the jobs of the tree before that change.
+// The job bytes of images of every kind on rotated and unrotated sheets. Any change to
+// how images are read must leave these jobs exactly as they are. The hashes were not
+// made by this code: they are the jobs the earlier image path (which decoded an image
+// once per band and put the image's top row at the rectangle's bottom edge) wrote for
+// the same images turned the other way up: flipped top to bottom for the rotated
+// sheet, turned half a turn for the unrotated one, where rows run from the rectangle's
+// right edge.
 std::string sha256_of(const fs::path& p) {
     std::string cmd = "sha256sum '" + p.string() + "'";
     std::FILE* f = ::popen(cmd.c_str(), "r");
@@ -464,29 +472,29 @@ TEST_F(Image, JobsOfImagesOfEveryKindKeepTheirBytes) {
     };
     const job_case cases[] = {
         {1, "image 1000 2000 5000 5000 rgb.png",
-         "39c96dc1431c2c608e5bb00463f25b9fba3f7b431940eae5a719e23b62e800c0"},
+         "b71af31688d7d88bc8f9185dd6269a85feb39b7f326e09e697971eb83227e5d6"},
         {23, "image 1000 2000 5000 5000 rgb.png",
-         "3d27d6b5b7588f4bc86cc20ad652325c0cd58f74a44bee77fa15780f91ab8c52"},
+         "d11a726139eed43beb7d2655d9dbe44e4ccb4460ceae5143f293767bec8532d8"},
         {1, "image 500 700 3502 2953 mono.png color 9",
-         "755373eff16703a2dfa79fa97b4c9eebbd6d9d98176dfcee3e883097a51a5b93"},
+         "4639827ab8d4b6b9849798ad6d6356eed7ca49bbfdc0ddc45833951644f73765"},
         {23, "image 500 700 3502 2953 mono.png",
-         "c02a274bd929dc377fa3d1accbae32bfaf1760452d904fef249899a58744d2c2"},
+         "aeef83bb1877f1203766d90543341650b4988030a95733ca454d2d6779831403"},
         {1, "image 2000 1000 1200 400 mono.png transparent",
-         "24e5b3ef0f90ca128873c8bff2d2029f0f472747cc3e39bfc4a4b554a324d3c1"},
+         "ea07f40a9f5ab826200191b98aa1bf336d352e084ff991b6eb4e5e4384578c1b"},
         {23, "image 200 300 2200 1500 grey.png transparent",
-         "c493df3f1a2d52f737fe114b7f34f88b7963d27805dda1829f9a63ab9be3e74d"},
+         "a6e09df25f50ba73d86c3dd1bcb17c2e763765f11dbb11a07869f293bd730c62"},
         {1, "image 200 300 2200 1500 grey.png",
-         "94f72fd2a55756965ea400e7421f9c3612e7abf83934280b2e681851facaecdb"},
+         "b1d0ad388f9643bb638ed9c0b543b0a699873fed8fc9406cb5832cf10f9fa380"},
         {23, "image 0 0 1500 900 pal.png transparent",
-         "db8e8de5915d43a91453aa50916684879ad6f1e0141d98b29de5a7628bd6747e"},
+         "18ed12e34c2bd928b0d961af7c61e17c8c00662f562c8d5575dad5edcd3dd45e"},
         {1, "image 0 0 1500 900 pal.png",
-         "67502e682df2abc9c5b890f41437a19da02daad2f639bfba160b1ad208eb15bc"},
+         "03558b3a80e642aeb7b248c4d75e1356b5e5cccf97d8715399e39c4ebd3c5fa0"},
         {1, "image 100 100 900 700 wide.png transparent",
-         "8436fd223d189d09fd3fd024faca42455d45e57eb71bba00bef1e2177e9ab2a3"},
+         "addc8ee6f135921983de4969a43854b33722d6172606970fbc1888ae4d2961bc"},
         {23, "image 100 100 900 700 wide.png",
-         "a5b8afb2454587a10c44c1f73807b0ae9ecd36c75fcf5ccb963ab79a6d99eab5"},
+         "cb35c3db383ea31e48b65e5a3282524b59065e59f3964710549eb92757fc03d6"},
         {1, "image 300 300 6300 4300 big.png",
-         "0701819c030dd8d8b8eee6602abddc894503634c49e57310f3da33e224948d55"},
+         "7d7ba116ed414fb99c93dcc170df55937fb0d6718e46ca3a7c5a4917ea20c1cf"},
     };
     for (const job_case& c : cases) {
         settings(c.format, 0x0100);
@@ -513,7 +521,7 @@ TEST_F(Image, StoreFilesAreRemovedAfterTheJobAndAfterAFailure) {
     auto r = run(plot_args + "1");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(sha256_of(dir / "a.prn"),
-              "0701819c030dd8d8b8eee6602abddc894503634c49e57310f3da33e224948d55");
+              "7d7ba116ed414fb99c93dcc170df55937fb0d6718e46ca3a7c5a4917ea20c1cf");
     EXPECT_EQ(store_files_in(dir), 0);
 
     // Data damaged far into the file: found while the store is filled.

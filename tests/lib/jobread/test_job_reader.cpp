@@ -288,8 +288,8 @@ TEST_F(JobReader, ImagesComeBackAtTheirRectangle) {
     write_mono_png(dir / "p.png", 60, 40, pattern);
     // 1 x 2/3 inch at (1 in, 2 in).
     const std::string script = "unit in\nimage 1 2 2 2.6666667 p.png\nmove 0 0\n";
-    // On an unrotated sheet the rows run across the drawing's x from the rectangle's
-    // right edge, so the host's first column lands on the right.
+    // The picture shows the PNG upright, whichever way the sheet lies: its top row at
+    // the rectangle's top, its first column at the left.
     struct lang {
         bool ktgl;
         double dpi;
@@ -299,7 +299,6 @@ TEST_F(JobReader, ImagesComeBackAtTheirRectangle) {
                  {false, 600, "--format 23 --length 700"},
                  {true, 400, "--format 23 --length 700"}};
     for (const lang& l : langs) {
-        const bool rotated = *l.config == 0;
         rendered r = render(plot(script, l.ktgl, true, l.config), l.dpi);
         ASSERT_EQ(r.rc, 0) << r.error;
         EXPECT_EQ(r.sum.images, 1u);
@@ -310,8 +309,7 @@ TEST_F(JobReader, ImagesComeBackAtTheirRectangle) {
             for (int x = x0 + 2; x < x1 - 2; ++x) {
                 // The sheet spot of the pixel, as a fraction of the rectangle.
                 double fx = (x + 0.5 - x0) / (x1 - x0), fy = (y1 - (y + 0.5)) / (y1 - y0);
-                // Which way up the host samples: its row 0 sits at the rectangle's y1.
-                int px = int((rotated ? fx : 1 - fx) * 60), py = int(fy * 40);
+                int px = int(fx * 60), py = int((1 - fy) * 40);
                 bool want = pattern(px, py);
                 // Rounding of the rectangle to whole dots may shift the image by a dot.
                 bool seen = false;
