@@ -205,8 +205,8 @@ void expand_run(uint8_t* out, const uint8_t* bits, int64_t from, int32_t count) 
 }
 
 // Puts the n bits at bits (from bit 7 of the first byte) into out in reverse order:
-// out's bit p is bits' bit n - 1 - p. Bytes are reversed whole, then shifted by the
-// bits that pad the last byte.
+// out's bit p is bits' bit n - 1 - p. Each output byte joins two input bytes, each
+// reversed by table, shifted by the bits that pad the input's last byte.
 void reverse_bits(std::vector<uint8_t>& out, const uint8_t* bits, int64_t n) {
     struct reversals {
         uint8_t of[256];
@@ -218,13 +218,16 @@ void reverse_bits(std::vector<uint8_t>& out, const uint8_t* bits, int64_t n) {
     };
     static constexpr reversals table;
     const size_t bytes = static_cast<size_t>((n + 7) / 8);
-    const int pad = static_cast<int>(bytes * 8 - static_cast<size_t>(n));
-    out.resize(bytes + 1);
-    for (size_t k = 0; k < bytes; ++k) out[k] = table.of[bits[bytes - 1 - k]];
-    out[bytes] = 0;
-    if (pad == 0) return;
-    for (size_t k = 0; k < bytes; ++k)
-        out[k] = static_cast<uint8_t>(out[k] << pad | out[k + 1] >> (8 - pad));
+    const unsigned pad = static_cast<unsigned>(bytes * 8 - static_cast<size_t>(n));
+    out.resize(bytes);
+    uint8_t* o = out.data();
+    const uint8_t* last = bits + bytes - 1; // its low pad bits lie beyond the line
+    for (size_t k = 0; k + 1 < bytes; ++k) {
+        const unsigned hi = table.of[last[-static_cast<ptrdiff_t>(k)]];
+        const unsigned lo = table.of[last[-static_cast<ptrdiff_t>(k) - 1]];
+        o[k] = static_cast<uint8_t>((hi << 8 | lo) >> (8 - pad));
+    }
+    o[bytes - 1] = static_cast<uint8_t>(table.of[bits[0]] << pad);
 }
 
 // A line of a one-bit image: L pixels sampled from the n bits at bits.

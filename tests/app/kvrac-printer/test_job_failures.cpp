@@ -254,6 +254,15 @@ TEST_F(JobFailures, DriverProcessDiesWithAKilledServer) {
                      "  ATTR resolution printer-resolution 600dpi",
                      240);
     });
+    // The sender ends once the server is gone, whichever way this test leaves.
+    struct join_at_exit {
+        std::thread& t;
+        pid_t server;
+        ~join_at_exit() {
+            ::kill(server, SIGKILL);
+            if (t.joinable()) t.join();
+        }
+    } joiner{print, server.pid()};
     std::vector<pid_t> driver;
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(180);
     while (driver.empty() && std::chrono::steady_clock::now() < until) {
@@ -262,7 +271,10 @@ TEST_F(JobFailures, DriverProcessDiesWithAKilledServer) {
     }
     ASSERT_FALSE(driver.empty()) << "the page's driver process was never seen";
 
-    ASSERT_EQ(::kill(server.pid(), SIGKILL), 0);
+    ASSERT_EQ(::kill(server.pid(), SIGKILL), 0)
+        << "the server had ended before it was killed; its log ends:\n"
+        << read_all(server.log_file())
+               .substr(std::max<size_t>(read_all(server.log_file()).size(), 4000) - 4000);
     print.join();
     const auto gone = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (!process_ended(driver[0]) && std::chrono::steady_clock::now() < gone)
