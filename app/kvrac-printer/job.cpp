@@ -182,6 +182,31 @@ std::string page_path(const job_record& r, unsigned page, const char* ext) {
     return r.dir + "/page-" + std::to_string(page) + ext;
 }
 
+// The child's messages name the spooled file: the client knows the document by the
+// job's name. Returns text with every mention of the file put in the client's terms.
+std::string in_client_terms(pappl_job_t* job, const std::string& document, std::string text) {
+    const char* name = papplJobGetName(job);
+    const std::string shown = name && *name ? name : "the document";
+    for (size_t at = 0; (at = text.find(document, at)) != std::string::npos; at += shown.size())
+        text.replace(at, document.size(), shown);
+    return text;
+}
+
+// Logs each line the child left in err (as named() puts it) as a warning of the job,
+// and returns them joined with "; " for the job's message.
+template <typename Naming>
+std::string logged_notes(pappl_job_t* job, const std::string& err, const Naming& named) {
+    std::string notes;
+    std::ifstream in(err);
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty()) continue;
+        line = named(line);
+        papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s", line.c_str());
+        notes += (notes.empty() ? "" : "; ") + line;
+    }
+    return notes;
+}
+
 } // namespace
 
 int run_child(const std::vector<std::string>& args, const std::string& err_path, pappl_job_t* job,
@@ -425,15 +450,7 @@ bool filter_drawing(pappl_job_t* job, pappl_device_t* device, void*) {
         papplJobDeletePrintOptions(options);
         return fail(job, why);
     }
-    // The child's messages name the spooled file: the client knows the document by the
-    // job's name.
-    const char* name = papplJobGetName(job);
-    const std::string shown = name && *name ? name : "the document";
-    auto named = [&](std::string text) {
-        for (size_t at = 0; (at = text.find(document, at)) != std::string::npos; at += shown.size())
-            text.replace(at, document.size(), shown);
-        return text;
-    };
+    auto named = [&](std::string text) { return in_client_terms(job, document, std::move(text)); };
     const int status = run_child(args, err, job, &why);
     if (status != 0) {
         papplJobDeletePrintOptions(options);
@@ -442,16 +459,7 @@ bool filter_drawing(pappl_job_t* job, pappl_device_t* device, void*) {
     }
     // What the plot cut at the edges or the reader skipped: logged, and left in the
     // job's message for the client.
-    std::string notes;
-    {
-        std::ifstream in(err);
-        for (std::string line; std::getline(in, line);) {
-            if (line.empty()) continue;
-            line = named(line);
-            papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s", line.c_str());
-            notes += (notes.empty() ? "" : "; ") + line;
-        }
-    }
+    const std::string notes = logged_notes(job, err, named);
     r->files.push_back(out);
     papplJobSetImpressionsCompleted(job, 1);
     const bool sent = job_end(job, options, device);
@@ -477,15 +485,9 @@ bool filter_document(pappl_job_t* job, pappl_device_t* device, void*) {
         papplJobDeletePrintOptions(options);
         return fail(job, why);
     }
-    // The child's messages name the spooled file: the client knows the document by the
-    // job's name.
-    const char* name = papplJobGetName(job);
-    const std::string shown = name && *name ? name : "the document";
     auto named = [&](std::string text) {
         if (text.rfind("kvrac: ", 0) == 0) text.erase(0, 7);
-        for (size_t at = 0; (at = text.find(document, at)) != std::string::npos; at += shown.size())
-            text.replace(at, document.size(), shown);
-        return text;
+        return in_client_terms(job, document, std::move(text));
     };
     const int status = run_child(args, err, job, &why);
     if (status != 0) {
@@ -496,16 +498,7 @@ bool filter_document(pappl_job_t* job, pappl_device_t* device, void*) {
     for (unsigned page = 1; std::filesystem::exists(page_path(*r, page, ".prn")); ++page)
         r->files.push_back(page_path(*r, page, ".prn"));
     // What was cut at the area's edges: logged, and left in the job's message.
-    std::string notes;
-    {
-        std::ifstream in(err);
-        for (std::string line; std::getline(in, line);) {
-            if (line.empty()) continue;
-            line = named(line);
-            papplLogJob(job, PAPPL_LOGLEVEL_WARN, "%s", line.c_str());
-            notes += (notes.empty() ? "" : "; ") + line;
-        }
-    }
+    const std::string notes = logged_notes(job, err, named);
     papplJobSetImpressions(job, static_cast<int>(r->files.size()));
     papplJobSetImpressionsCompleted(job, static_cast<int>(r->files.size()));
     const bool sent = job_end(job, options, device);

@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "host/wire.h"
+#include "images/bit_block.h"
 
 namespace {
 
@@ -68,20 +69,6 @@ int write_at(page_spool& s, const uint8_t* bytes, size_t n, off_t at) {
     return 0;
 }
 
-// Turns an 8 x 8 block of dots: in[i] is line i (first dot in bit 7); out[k] receives
-// dot k of every line, line 0 in bit 7.
-void turn_block(const uint8_t in[8], uint8_t out[8]) {
-    uint64_t x = 0;
-    for (int i = 0; i < 8; ++i) x = x << 8 | in[i];
-    uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
-    x ^= t ^ (t << 7);
-    t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
-    x ^= t ^ (t << 14);
-    t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
-    x ^= t ^ (t << 28);
-    for (int k = 7; k >= 0; --k, x >>= 8) out[k] = static_cast<uint8_t>(x);
-}
-
 // Turns the n lines of the band (n <= band_lines; the rest of the band is white) into
 // s.turn: stored row y, which is page column width - 1 - y, gets one piece of
 // `piece` bytes holding dots band_first .. band_first + n - 1 of that column.
@@ -101,7 +88,7 @@ void turn_band(page_spool& s, uint32_t n, size_t piece) {
                 for (size_t b = b0; b < b1; ++b) {
                     uint8_t in[8], out[8];
                     for (int i = 0; i < 8; ++i) in[i] = lines[i * s.line_bytes + b];
-                    turn_block(in, out);
+                    turn_bit_block(in, out);
                     for (uint32_t k = 0; k < 8 && b * 8 + k < w; ++k)
                         turn[(w - 1 - (b * 8 + k)) * piece + g] = out[k];
                 }

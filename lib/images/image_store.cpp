@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 #include "host/device_tables.h"
+#include "images/bit_block.h"
 #include "system/files.h"
 
 #ifndef O_BINARY
@@ -147,20 +148,6 @@ void place_pixels(uint8_t* dst, const image_row& row, bool mono, int32_t width) 
     }
 }
 
-// Turns eight rows of eight pixels (r[i], leftmost pixel in bit 7) into eight columns
-// of eight pixels (c[j], top pixel in bit 7).
-inline void transpose8(const uint8_t r[8], uint8_t c[8]) {
-    uint64_t x = 0;
-    for (int i = 0; i < 8; ++i) x = x << 8 | r[i];
-    uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
-    x ^= t ^ (t << 7);
-    t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
-    x ^= t ^ (t << 14);
-    t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
-    x ^= t ^ (t << 28);
-    for (int j = 7; j >= 0; --j, x >>= 8) c[j] = static_cast<uint8_t>(x);
-}
-
 // Rows gathered before they are turned into columns, so that each column receives
 // 64 bytes (one-bit: a cache line) or 192 bytes (colour) at a time.
 int32_t block_rows(const image_store& st) {
@@ -179,7 +166,7 @@ void rows_to_columns(const uint8_t* rows, size_t rb, int32_t groups, int32_t wid
         for (int32_t g = 0; g < groups; ++g) {
             const uint8_t* src = rows + static_cast<size_t>(g) * 8 * rb + xb;
             for (int i = 0; i < 8; ++i) r[i] = src[i * rb];
-            transpose8(r, c);
+            turn_bit_block(r, c);
             for (int32_t j = 0; j < n; ++j) dst[static_cast<size_t>(j) * stride + g] = c[j];
         }
     }

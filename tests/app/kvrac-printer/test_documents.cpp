@@ -204,14 +204,14 @@ TEST_F(PrinterDocuments, TiffPagesEqualKvracPlotOfEachPage) {
 // photo cut short aborts its job with the reason.
 TEST_F(PrinterDocuments, PortraitJpegEqualsKvracPlot) {
     const fs::path photo = server.dir() / "photo.jpg";
-    jpeg_file spec{300, 500, JCS_RGB, 90, false, [](int x, int y, uint16_t* s) {
-                       s[0] = static_cast<uint16_t>(x * 255 / 299);
-                       s[1] = static_cast<uint16_t>(y * 255 / 499);
-                       s[2] = static_cast<uint16_t>((x / 20 + y / 20) % 2 * 200);
-                   }};
-    spec.density_unit = 1;
-    spec.x_density = spec.y_density = 100;
-    ASSERT_TRUE(write_jpeg_file(photo.string(), spec));
+    jpeg_file photo_file{300, 500, JCS_RGB, 90, false, [](int x, int y, uint16_t* s) {
+                             s[0] = static_cast<uint16_t>(x * 255 / 299);
+                             s[1] = static_cast<uint16_t>(y * 255 / 499);
+                             s[2] = static_cast<uint16_t>((x / 20 + y / 20) % 2 * 200);
+                         }};
+    photo_file.density_unit = 1;
+    photo_file.x_density = photo_file.y_density = 100;
+    ASSERT_TRUE(write_jpeg_file(photo.string(), photo_file));
     // The same photo cut short aborts with the reason naming it, and the server goes on
     // to print the whole one.
     const fs::path cut = server.dir() / "cut.jpg";
