@@ -49,14 +49,20 @@ void tally_point(drawing_tally& t, uint16_t x, uint16_t y, bool* beyond) {
     if (y > t.far_y) t.far_y = y;
 }
 
-void tally(drawing_tally& t, const script_command& c) {
+// A move or draw: nearly every command.
+void tally_move(drawing_tally& t, bool draw, uint16_t x, uint16_t y) {
     bool beyond = false;
-    if (c.op == script_op::move || c.op == script_op::draw) { // nearly every command
-        tally_point(t, c.x, c.y, &beyond);
-        t.drawn += c.op == script_op::draw;
-        t.outside += beyond;
+    tally_point(t, x, y, &beyond);
+    t.drawn += draw;
+    t.outside += beyond;
+}
+
+void tally(drawing_tally& t, const script_command& c) {
+    if (c.op == script_op::move || c.op == script_op::draw) {
+        tally_move(t, c.op == script_op::draw, c.x, c.y);
         return;
     }
+    bool beyond = false;
     switch (c.op) {
     case script_op::move:
     case script_op::draw:
@@ -128,6 +134,19 @@ int run_plot(const plot_options& o) {
     std::vector<uint8_t> message(message_record_size);
     size_t dirty = 0;
     while (status == 0) {
+        // Runs of moves and draws go from the script's block to the driver with no
+        // command record in between. Only the first message of a run can be the one
+        // that reads an image announced before it.
+        bool first = true;
+        script_points(reader, [&](bool draw, uint16_t x, uint16_t y) {
+            tally_move(drawing, draw, x, y);
+            plot_record_clear(message, dirty);
+            status = plot_send_point(draw, x, y, message.data(), &dirty);
+            if (first && status == 0) status = image_failure(reader);
+            first = false;
+            return status == 0;
+        });
+        if (status != 0) break;
         int got = script_next(reader, cmd);
         if (got == 0) break;
         if (got == 2) {

@@ -257,103 +257,21 @@ int parse_image(script_reader& r, std::string_view rest, script_image* img) {
     return 0;
 }
 
-// Eight bytes at p as one number whose lowest byte is p[0], whatever the machine's
-// byte order.
-inline uint64_t load_le64(const unsigned char* p) {
-    uint64_t w;
-    std::memcpy(&w, p, 8);
-    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
-    return w;
-}
-
-// The digits at p when there are more than five: a loop, as such numbers are rare.
-int32_t long_number(const unsigned char*& p) {
-    const unsigned char* start = p;
-    uint32_t v = 0;
-    for (uint32_t d; (d = static_cast<uint32_t>(*p) - '0') <= 9 && p - start <= 9; ++p)
-        v = v * 10 + d;
-    if (p - start > 9 || v > 65535) return -1;
-    return static_cast<int32_t>(v);
-}
-
-// A run of decimal digits at p in plotter units: its value, with p moved past it, or
-// -1 when it is not one a plain number can be (none, more than 9 digits, or above
-// 65535). The common numbers, up to five digits, are taken eight bytes at a time with
-// no loop: a mask finds the first byte that is not a digit, and two multiplications
-// add up the digits before it. The block's sentinel and padding keep the eight bytes
-// inside the block and stop the number at the end of the bytes read.
-inline int32_t quick_number(const unsigned char*& p) {
-    const uint64_t w = load_le64(p);
-    const uint64_t digits = w - 0x3030303030303030u; // each digit byte's value
-    // The high bit of each byte that is not a digit: below '0' the subtraction wraps,
-    // above '9' the addition reaches 0x80. Borrows and carries can only garble bytes
-    // after the first such byte, and only the first counts.
-    const uint64_t other = (digits | (w + 0x4646464646464646u)) & 0x8080808080808080u;
-    const int n = other ? std::countr_zero(other) >> 3 : 8;
-    if (n == 0) return -1;
-    if (n > 5) return long_number(p);
-    // The n digits to the top bytes, under leading zeros; then pairs of digits, and the
-    // four pairs weighted 10^6, 10^4, 10^2 and 1 in one multiplication each half.
-    uint64_t v = digits << (64 - 8 * n);
-    v = v * 10 + (v >> 8);
-    v = ((v & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
-         ((v >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
-        32;
-    p += n;
-    return v > 65535 ? -1 : static_cast<int32_t>(v);
-}
-
-// Passes the blanks at p, spaces and tabs; p itself when there is none. A single space
-// before a word, the usual gap, takes one test.
-inline const unsigned char* quick_gap(const unsigned char* p) {
-    if (*p == ' ' && p[1] > ' ') return p + 1;
-    while (*p == ' ' || *p == '\t') ++p;
-    return p;
-}
-
-// The common line "move X Y" or "draw X Y" in plotter units, read straight from the
-// block in one pass, its line end found on the way: words parted by spaces or tabs,
-// blanks allowed after Y, ending in a line feed or a carriage return and line feed
-// that lie in the block. Everything else (mm and in units, signs, decimals, comments,
-// other blanks, a line split across blocks, a bad line) is left to the general path,
-// which then reads the same line. The result is the one the general path gives.
-// Returns true with the command in cmd and the line consumed.
+// The common line "move X Y" or "draw X Y" in plotter units, read by the quick path
+// (drawing/script_quick.h). Returns true with the command in cmd and the line consumed.
 inline bool quick_vector(script_reader& r, script_command& cmd) {
     if (r.unit != script_unit::plu || r.skip_lf) return false;
     const unsigned char* block = reinterpret_cast<const unsigned char*>(r.block.data());
-    const unsigned char* p = block + r.begin;
-    // The sentinel and padding after the bytes read keep every load below inside the
-    // block, and make the line fail at its end.
-    script_op op;
-    if (std::memcmp(p, "move", 4) == 0)
-        op = script_op::move;
-    else if (std::memcmp(p, "draw", 4) == 0)
-        op = script_op::draw;
-    else
-        return false;
-    const unsigned char* q = quick_gap(p + 4);
-    if (q == p + 4) return false;
-    const int32_t x = quick_number(q);
-    if (x < 0) return false;
-    p = quick_gap(q);
-    if (p == q) return false;
-    const int32_t y = quick_number(p);
-    if (y < 0) return false;
-    if (*p != '\n') p = quick_gap(p);
-    if (*p == '\n') {
-        r.cr_lines = false;
-        ++p;
-    } else if (p[0] == '\r' && p[1] == '\n') {
-        p += 2;
-    } else {
-        return false;
-    }
+    quick_point q;
+    const unsigned char* p = quick_line(block + r.begin, q);
+    if (!p) return false;
     assert(p <= block + r.end);
+    if (q.lf) r.cr_lines = false;
     r.begin = static_cast<size_t>(p - block);
     ++r.line_number;
-    cmd.op = op;
-    cmd.x = static_cast<uint16_t>(x);
-    cmd.y = static_cast<uint16_t>(y);
+    cmd.op = q.draw ? script_op::draw : script_op::move;
+    cmd.x = q.x;
+    cmd.y = q.y;
     return true;
 }
 

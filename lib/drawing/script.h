@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "drawing/script_quick.h"
 #include "drawing/script_text.h"
 #include "images/image_source.h"
 
@@ -90,6 +91,27 @@ void script_close(script_reader& r);
 // 2 for a bad line or a read error (r.error says which file and line, and why).
 // `unit` lines are applied by the reader and not returned.
 int script_next(script_reader& r, script_command& cmd);
+
+// Reads the run of moves and draws that follows, each taken by the quick path, handing
+// them in order to point(draw, x, y), which returns false to stop after its point. The
+// run ends before the first line the quick path does not take (script_next reads that
+// one) and at the end of the bytes read. The reader's position and line number follow
+// each point. Returns how many lines were read. Long drawings are nearly all such
+// runs: their lines go from the block to the caller with nothing in between.
+template <class Point> long script_points(script_reader& r, Point&& point) {
+    if (r.unit != script_unit::plu || r.skip_lf) return 0;
+    const unsigned char* block = reinterpret_cast<const unsigned char*>(r.block.data());
+    long n = 0;
+    quick_point q;
+    while (const unsigned char* next = quick_line(block + r.begin, q)) {
+        if (q.lf) r.cr_lines = false;
+        r.begin = static_cast<size_t>(next - block);
+        ++r.line_number;
+        ++n;
+        if (!point(q.draw, q.x, q.y)) break;
+    }
+    return n;
+}
 
 // The same as script_next with every line read by the general parser, which the quick
 // path for moves and draws must agree with (for tests).

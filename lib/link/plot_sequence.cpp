@@ -69,21 +69,6 @@ int plot_start_job(double side_a, double side_b) {
 
 namespace {
 
-// Sends 3 (move) or 4 (draw) to (x, y), the message nearly every line of a drawing
-// becomes: three fields, the message, and the images settled only when one is held.
-int send_point(bool draw, uint16_t x, uint16_t y, uint8_t* rec, size_t* dirty) {
-    *dirty = plot_small_message_span;
-    le_put_i16(rec, 0, draw ? 4 : 3);
-    le_put_u16(rec, 4, x);
-    le_put_u16(rec, 6, y);
-    session.plot(rec);
-    if (sequence.images_held) { // an image announced before this message has been sent
-        raster_rows_settle(0);
-        sequence.images_held = false;
-    }
-    return le_i16(rec, 0) == -1 ? 1 : 0;
-}
-
 // plot_send for every command but moves and draws.
 [[gnu::noinline]] int send_command(const script_command& c, std::vector<uint8_t>& rec,
                                    size_t* dirty) {
@@ -96,7 +81,7 @@ int send_point(bool draw, uint16_t x, uint16_t y, uint8_t* rec, size_t* dirty) {
     switch (c.op) {
     case script_op::move:
     case script_op::draw:
-        return send_point(c.op == script_op::draw, c.x, c.y, rec.data(), dirty);
+        return plot_send_point(c.op == script_op::draw, c.x, c.y, rec.data(), dirty);
     case script_op::lift:
         code(8);
         break;
@@ -161,9 +146,23 @@ int send_point(bool draw, uint16_t x, uint16_t y, uint8_t* rec, size_t* dirty) {
 
 } // namespace
 
+// Three fields, the message, and the images settled only when one is held.
+int plot_send_point(bool draw, uint16_t x, uint16_t y, uint8_t* rec, size_t* dirty) {
+    *dirty = plot_small_message_span;
+    le_put_i16(rec, 0, draw ? 4 : 3);
+    le_put_u16(rec, 4, x);
+    le_put_u16(rec, 6, y);
+    session.plot(rec);
+    if (sequence.images_held) { // an image announced before this message has been sent
+        raster_rows_settle(0);
+        sequence.images_held = false;
+    }
+    return le_i16(rec, 0) == -1 ? 1 : 0;
+}
+
 int plot_send(const script_command& c, std::vector<uint8_t>& rec, size_t* dirty) {
     if (c.op == script_op::move || c.op == script_op::draw)
-        return send_point(c.op == script_op::draw, c.x, c.y, rec.data(), dirty);
+        return plot_send_point(c.op == script_op::draw, c.x, c.y, rec.data(), dirty);
     return send_command(c, rec, dirty);
 }
 

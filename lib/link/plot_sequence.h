@@ -49,6 +49,11 @@ constexpr size_t plot_small_message_span = 12;
 // a failure.
 int plot_send(const script_command& c, std::vector<uint8_t>& rec, size_t* dirty);
 
+// Sends 3 (move) or 4 (draw) to (x, y): plot_send for the message nearly every line
+// of a drawing becomes, with the same contract, for callers that have no command
+// record to fill. rec points to a whole message record.
+int plot_send_point(bool draw, uint16_t x, uint16_t y, uint8_t* rec, size_t* dirty);
+
 // Zeroes the leading bytes of rec that the last plot_send may have changed (its
 // *dirty), so the record is all zero again for the next command. The small messages,
 // nearly every one a drawing sends, take a clear of fixed size: a few stores, no call.

@@ -1,5 +1,6 @@
-// The script reader's quick path for moves and draws against its general parser: the
-// same script read both ways must give the same commands, errors and line numbers.
+// The script reader's quick path for moves and draws, line by line and in runs, against
+// its general parser: the same script read every way must give the same commands,
+// errors and line numbers.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -58,16 +59,31 @@ std::string describe(int got, const script_reader& r, const script_command& c) {
     }
 }
 
+// How the file is read: line by line with the quick path, by the general parser
+// alone, or as a caller plotting a drawing reads it (runs of moves and draws through
+// script_points, each run stopped now and then by the caller, the rest by script_next).
+enum class reading { quick, general, runs };
+
 // Every result of reading the file to its end, carrying on after bad lines (the reader
-// has consumed a bad line when it reports it), with the quick path or without.
-std::vector<std::string> read_all(const fs::path& path, bool general_only) {
+// has consumed a bad line when it reports it).
+std::vector<std::string> read_all(const fs::path& path, reading how) {
     script_reader r{};
     std::vector<std::string> out;
     if (script_open(r, path.string(), steps_per_inch) != 0) return {"open: " + r.error};
     script_command cmd{};
+    long taken = 0;
     for (int n = 0; n < 10000000; ++n) {
         r.error.clear();
-        int got = general_only ? script_next_general(r, cmd) : script_next(r, cmd);
+        if (how == reading::runs) {
+            script_points(r, [&](bool draw, uint16_t x, uint16_t y) {
+                cmd.op = draw ? script_op::draw : script_op::move;
+                cmd.x = x;
+                cmd.y = y;
+                out.push_back(describe(1, r, cmd));
+                return ++taken % 97 != 0;
+            });
+        }
+        int got = how == reading::general ? script_next_general(r, cmd) : script_next(r, cmd);
         out.push_back(describe(got, r, cmd));
         if (got == 0) break;
     }
@@ -77,10 +93,12 @@ std::vector<std::string> read_all(const fs::path& path, bool general_only) {
 
 void expect_same(const std::string& text, const std::string& name) {
     script_file f(text, name);
-    std::vector<std::string> quick = read_all(f.path, false);
-    std::vector<std::string> general = read_all(f.path, true);
-    ASSERT_EQ(quick.size(), general.size()) << name;
-    for (size_t i = 0; i < quick.size(); ++i) ASSERT_EQ(quick[i], general[i]) << name << " #" << i;
+    std::vector<std::string> general = read_all(f.path, reading::general);
+    for (reading how : {reading::quick, reading::runs}) {
+        std::vector<std::string> quick = read_all(f.path, how);
+        ASSERT_EQ(quick.size(), general.size()) << name;
+        for (size_t i = 0; i < quick.size(); ++i) ASSERT_EQ(quick[i], general[i]) << name << " #" << i;
+    }
 }
 
 // Random pieces of move and draw lines, well and badly formed.
