@@ -58,6 +58,7 @@ template <int bits> struct pe_digit_counts {
             of_width[w] = static_cast<uint8_t>(w <= bits ? 1 : (w + bits - 1) / bits);
     }
 };
+template <int bits> constexpr pe_digit_counts<bits> pe_counts;
 
 // A PE number as it is written: its digits as the bytes of a word, the first digit in
 // the lowest byte, and how many there are (bytes above them are meaningless).
@@ -72,8 +73,7 @@ struct pe_number {
 // steps, 63 added to each, the last one lifted into the last-digit range; no byte can
 // carry into the next. The count, looked up from b's width, varies at random from
 // number to number and costs no branch.
-template <int bits, int last> [[gnu::always_inline]] inline pe_number pe_encode_in(uint64_t b) {
-    static constexpr pe_digit_counts<bits> counts;
+template <int bits, int last> [[gnu::always_inline]] constexpr pe_number pe_encode_in(uint64_t b) {
     // Groups 0-3 stay, 4-7 go to bit 32; then in each half the upper two groups go up
     // 16 bits; then in each 16-bit lane the upper group goes up 8: group i at bit 8i.
     constexpr uint64_t pairs = ((1ull << (2 * bits)) - 1) * 0x0000000100000001ull;
@@ -81,9 +81,34 @@ template <int bits, int last> [[gnu::always_inline]] inline pe_number pe_encode_
     uint64_t spread = (b & ((1ull << (4 * bits)) - 1)) | (b >> (4 * bits)) << 32;
     spread = (spread & pairs) | ((spread >> (2 * bits)) & pairs) << 16;
     spread = (spread & ones) | ((spread >> bits) & ones) << 8;
-    const int count = counts.of_width[std::bit_width(b | 1)];
+    const int count = pe_counts<bits>.of_width[std::bit_width(b | 1)];
     const uint64_t lift = static_cast<uint64_t>(last - 63) << (8 * (count - 1));
     return {spread + 0x003F3F3F3F3F3F3Full + lift, count};
+}
+
+// The PE numbers of the folded values below 1024 (displacements of up to 511 device
+// units, nearly every one a drawing has), made once when the library is built: two
+// digits at most, in the low 16 bits, and their count above.
+constexpr uint64_t pe_short_limit = 1024;
+template <int bits, int last> struct pe_short_numbers {
+    uint32_t of[pe_short_limit];
+    constexpr pe_short_numbers() : of{} {
+        for (uint64_t b = 0; b < pe_short_limit; ++b) {
+            const pe_number pe = pe_encode_in<bits, last>(b);
+            of[b] = static_cast<uint32_t>(pe.digits & 0xFFFF) | static_cast<uint32_t>(pe.count) << 16;
+        }
+    }
+};
+template <int bits, int last> constexpr pe_short_numbers<bits, last> pe_short;
+static_assert(pe_short<5, 95>.of[pe_short_limit - 1] >> 16 == 2 &&
+              pe_short<6, 191>.of[pe_short_limit - 1] >> 16 == 2);
+
+template <int bits, int last> [[gnu::always_inline]] inline pe_number pe_encode_folded(uint64_t b) {
+    if (b < pe_short_limit) {
+        const uint32_t e = pe_short<bits, last>.of[b];
+        return {e & 0xFFFF, static_cast<int>(e >> 16)};
+    }
+    return pe_encode_in<bits, last>(b);
 }
 
 // The PE number of n: the sign goes to bit 0 of the folded value, digits follow least
@@ -93,7 +118,7 @@ template <int bits, int last> [[gnu::always_inline]] inline pe_number pe_encode_
     const int64_t sign = static_cast<int64_t>(n) >> 63; // 0 or -1
     const uint64_t magnitude = static_cast<uint64_t>((static_cast<int64_t>(n) ^ sign) - sign);
     const uint64_t b = 2 * magnitude + static_cast<uint64_t>(sign & 1);
-    const pe_number pe = vec.pe_base64 ? pe_encode_in<6, 191>(b) : pe_encode_in<5, 95>(b);
+    const pe_number pe = vec.pe_base64 ? pe_encode_folded<6, 191>(b) : pe_encode_folded<5, 95>(b);
     assert(pe.count >= 1 && pe.count <= pe_number_max);
     return pe;
 }
@@ -105,12 +130,20 @@ void put_pe_word(uint8_t* dest, uint64_t digits) {
     std::memcpy(dest, bytes, sizeof bytes);
 }
 
+// A message point in device units: trunc(v * scale factor). The plot area's scale
+// factor is at most 16, so every point of 0..65535 lies far inside the device range
+// and takes no limit.
+int32_t point_to_device(uint16_t v) {
+    assert(runtime.scale_factor >= 0 && runtime.scale_factor <= 16);
+    return static_cast<int32_t>(v * runtime.scale_factor);
+}
+
 // Moves the point registers to the transformed (x, y); returns the displacement.
 device_point advance(uint16_t x, uint16_t y) {
     vec.last_in_x = x;
     vec.last_in_y = y;
     vec.previous = vec.current;
-    vec.current = {to_device(x), to_device(y)};
+    vec.current = {point_to_device(x), point_to_device(y)};
     return {vec.current.x - vec.previous.x, vec.current.y - vec.previous.y};
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdlib>
 #include <random>
 
 #include "geometry/hpgl_reader.h"
@@ -65,6 +66,8 @@ TEST_F(Vectors, PeNumbersInBothBasesDecodeBackOverTheWholeRange) {
     for (int32_t n : {0, 1, -1, 100, -300}) encode_pe_number(n);
     EXPECT_EQ(text(), "_abGeXq");
     std::vector<int32_t> values = {0, 1, -1, 15, -16, 31, 32, -33, INT32_MAX, INT32_MIN};
+    // Every short displacement, across the bound where numbers stop being looked up.
+    for (int32_t n = -1100; n <= 1100; ++n) values.push_back(n);
     std::mt19937 rng(7);
     for (int i = 0; i < 200; ++i) values.push_back(static_cast<int32_t>(rng()));
     for (int flags : {0, int{plot_pe_base64}}) {
@@ -78,6 +81,11 @@ TEST_F(Vectors, PeNumbersInBothBasesDecodeBackOverTheWholeRange) {
             int64_t back = 0;
             ASSERT_TRUE(read_pe_number(s, i, flags != 0, back) && i == s.size()) << n;
             EXPECT_EQ(back, n);
+            // As few digits as the folded value needs.
+            const uint64_t folded = 2 * static_cast<uint64_t>(std::llabs(int64_t{n})) + (n < 0);
+            size_t digits = 1;
+            while (folded >> (digits * (flags ? 6 : 5))) ++digits;
+            EXPECT_EQ(s.size(), digits) << n;
         }
     }
     output.out_fill = 0;
