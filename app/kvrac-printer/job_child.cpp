@@ -79,6 +79,7 @@ std::FILE* open_job(const std::string& job) {
     std::setvbuf(out, out_buffer, _IOFBF, sizeof out_buffer);
     session.job = out;
     session.job_write_failed = false;
+    session.job_unsent = 0;
     return out;
 }
 

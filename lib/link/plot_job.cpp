@@ -70,6 +70,7 @@ int plot_job_setup(const plot_job_options& o, plot_job& job) {
     }
     session.job = nullptr;
     session.job_write_failed = false;
+    session.job_unsent = 0;
     session.job_errno = 0;
 
     // Identify, load the settings, the plot-time dialog (the options' user acts in it,
@@ -100,6 +101,7 @@ int plot_job_start(plot_job& job) {
     std::setvbuf(job.out.stream, out_buffer, _IOFBF, sizeof out_buffer);
     session.job = job.out.stream;
     session.job_write_failed = false;
+    session.job_unsent = 0;
     session.job_errno = 0;
     return plot_start_job(job.side_a, job.side_b);
 }

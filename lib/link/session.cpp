@@ -12,6 +12,7 @@
 #include "link/driver_link.h"
 #include "platform/host_address.h"
 #include "settings/store.h"
+#include "system/files.h"
 #include "system/text.h"
 
 host_session session;
@@ -25,11 +26,19 @@ void KVRAC_CDECL service_print(const char* text) {
     std::fflush(to);
 }
 
+// How many bytes of a job go to the system before it is asked to write them to disk.
+constexpr size_t write_behind_bytes = 8 << 20;
+
 bool job_put(const void* bytes, size_t count) {
     if (!session.job || count == 0) return true;
     if (!session.job_write_failed && std::fwrite(bytes, 1, count, session.job) != count) {
         session.job_write_failed = true;
         session.job_errno = errno;
+    }
+    session.job_unsent += count;
+    if (session.job_unsent >= write_behind_bytes && !session.job_write_failed) {
+        output_write_behind(session.job);
+        session.job_unsent = 0;
     }
     return !session.job_write_failed;
 }

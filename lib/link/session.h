@@ -22,6 +22,8 @@ struct host_session {
     std::FILE* job;             // job output; null = bytes are discarded
     bool job_write_failed;      // a write to the job output failed
     int job_errno;              // the system's error code of that failed write
+    size_t job_unsent;          // bytes written since the system was last asked to
+                                // write them behind (output_write_behind)
     std::string save_error;     // why the last save failed, for the user
     bool print_to_stdout;       // driver texts go to standard output (reports)
     bool interactive;           // the driver's dialogs are shown to a person (Windows only)

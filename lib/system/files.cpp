@@ -233,6 +233,12 @@ int output_commit(output_file& out, std::string* why) {
     return 0;
 }
 
+void output_write_behind(std::FILE* stream) {
+    if (std::fflush(stream) != 0) return; // the error is met again, and reported, at the commit
+    // Fails harmlessly (ESPIPE) on a pipe or socket.
+    ::sync_file_range(::fileno(stream), 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 void output_discard(output_file& out) {
     if (out.stream) std::fclose(out.stream);
     out.stream = nullptr;

@@ -45,6 +45,12 @@ int output_open(const std::string& path, output_file& out, std::string* why);
 // removed and the target left as it was.
 int output_commit(output_file& out, std::string* why);
 
+// Has the system start writing what `stream` holds so far to its disk, without waiting
+// for it: the bytes of a large job then reach the disk while the rest of the job is
+// made, and the commit's fsync has little left to wait for. Does nothing where the
+// stream is no file (a pipe, a device) or the system cannot.
+void output_write_behind(std::FILE* stream);
+
 // Closes the output and removes its temporary file; the target is left as it was.
 // Harmless on an output already committed or discarded.
 void output_discard(output_file& out);

@@ -163,6 +163,11 @@ int output_commit(output_file& out, std::string* why) {
     return -1;
 }
 
+void output_write_behind(std::FILE*) {
+    // The commit's flush does it all: Windows starts writing a file's pages lazily on
+    // its own.
+}
+
 void output_discard(output_file& out) {
     if (out.stream) std::fclose(out.stream);
     out.stream = nullptr;

@@ -1,10 +1,11 @@
-// The system helpers on their own: the signal cleanup of temporary files, and the
-// escaping of bytes a terminal would act on.
+// The system helpers on their own: the signal cleanup of temporary files, writing a
+// job's bytes behind, and the escaping of bytes a terminal would act on.
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,6 +48,42 @@ TEST(Cleanup, AStoppingSignalRemovesTheGuardedFilesOnlyAndStillEndsTheProgram) {
         EXPECT_FALSE(fs::exists(dir / "t2"));
     }
     fs::remove_all(dir);
+}
+
+// Asking for the bytes to be written behind, between writes, changes nothing of what
+// lands: in a job file (bytes still in the stream's buffer among them) and in a pipe,
+// where the system cannot do it.
+TEST(Output, WritingBehindKeepsEveryByteInFilesAndPipes) {
+    const fs::path path = fs::temp_directory_path() / ("kvrac-behind-" + std::to_string(::getpid()));
+    std::string why;
+    output_file out;
+    ASSERT_EQ(output_open(path.string(), out, &why), 0) << why;
+    std::string expected;
+    for (int i = 0; i < 3; ++i) {
+        const std::string piece(100000 + i, static_cast<char>('a' + i));
+        ASSERT_EQ(std::fwrite(piece.data(), 1, piece.size(), out.stream), piece.size());
+        output_write_behind(out.stream);
+        expected += piece;
+    }
+    ASSERT_EQ(output_commit(out, &why), 0) << why;
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), expected);
+    fs::remove(path);
+
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::FILE* w = ::fdopen(fds[1], "wb");
+    ASSERT_NE(w, nullptr);
+    std::fputs("first ", w);
+    output_write_behind(w);
+    std::fputs("second", w);
+    EXPECT_EQ(std::fflush(w), 0);
+    EXPECT_EQ(std::ferror(w), 0);
+    std::fclose(w);
+    char got[32] = {};
+    EXPECT_EQ(::read(fds[0], got, sizeof got - 1), 12);
+    EXPECT_STREQ(got, "first second");
+    ::close(fds[0]);
 }
 
 TEST(Text, PrintableTextEscapesWhatATerminalWouldActOn) {
