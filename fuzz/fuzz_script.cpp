@@ -1,5 +1,6 @@
 // The plot script reader fed any text: every command is read until the end or the
-// first bad line, once with the quick path for moves and draws and once by the general
+// first bad line, once as a plotting caller reads it (runs of moves and draws through
+// script_points, the rest by script_next with its quick path) and once by the general
 // parser alone; the two must agree on every command, error and line number.
 #include <cstdint>
 #include <cstdio>
@@ -46,6 +47,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (opened && script_open(general, path, 1016.0) == 0) {
         script_command a{}, b{};
         for (int n = 0; n < 100000; ++n) {
+            bool differ = false;
+            script_points(quick, [&](bool draw, uint16_t x, uint16_t y) {
+                a.op = draw ? script_op::draw : script_op::move;
+                a.x = x;
+                a.y = y;
+                differ = script_next_general(general, b) != 1 ||
+                         quick.line_number != general.line_number || !same_command(a, b);
+                return !differ && ++n < 100000;
+            });
+            if (differ) std::abort(); // a run read a line differently
             const int got = script_next(quick, a);
             if (got != script_next_general(general, b) ||
                 quick.line_number != general.line_number || quick.error != general.error ||

@@ -48,7 +48,8 @@ struct read_number {
 // A run of decimal digits at p in plotter units: its value, or -1 when it is not one a
 // plain number can be (none, more than 9 digits, or above 65535). The common numbers,
 // up to five digits, are taken eight bytes at a time with no loop: a mask finds the
-// first byte that is not a digit, and two multiplications add up the digits before it.
+// first byte that is not a digit, and three multiplications add up the digits before
+// it, in pairs, then fours, then all.
 inline read_number number(const unsigned char* p) {
     const uint64_t w = load_le64(p);
     const uint64_t digits = w - 0x3030303030303030u; // each digit byte's value
@@ -59,13 +60,14 @@ inline read_number number(const unsigned char* p) {
     const int n = other ? std::countr_zero(other) >> 3 : 8;
     if (n == 0) return {-1, p};
     if (n > 5) return long_number(p);
-    // The n digits to the top bytes, under leading zeros; then pairs of digits, and the
-    // four pairs weighted 10^6, 10^4, 10^2 and 1 in one multiplication each half.
+    // The n digits to the top bytes, under leading zeros (the first, most significant
+    // digit in the lowest of them). Each multiplication adds a lane's value, times its
+    // weight, into the lane above, which then holds both: pairs of digits in 16-bit
+    // lanes, fours in 32-bit lanes, then all eight; no lane overflows.
     uint64_t v = digits << (64 - 8 * n);
-    v = v * 10 + (v >> 8);
-    v = ((v & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
-         ((v >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
-        32;
+    v = ((v * (1 + (10 << 8))) >> 8) & 0x00FF00FF00FF00FFu;
+    v = ((v * (1 + (100 << 16))) >> 16) & 0x0000FFFF0000FFFFu;
+    v = (v * (1 + (10000ull << 32))) >> 32;
     return {v > 65535 ? -1 : static_cast<int32_t>(v), p + n};
 }
 
