@@ -212,6 +212,27 @@ int write_polygon_record(int n, const uint8_t* vertices) {
     return 0;
 }
 
+// put_point_text, inlined where moves and draws call it.
+[[gnu::always_inline]] inline int point_text(uint16_t x, uint16_t y) {
+    if (host_link.abort_flag != abort_clear) return -1;
+    device_point delta = advance(x, y);
+    const pe_number px = pe_encode(delta.x);
+    const pe_number py = pe_encode(delta.y);
+    const int32_t count = px.count + py.count;
+    // Both words stored in place, the second over the first one's meaningless bytes.
+    static_assert(2 * pe_number_max <= out_room_short && pe_number_max + 8 <= out_room_short);
+    if (uint8_t* dest = out_room()) {
+        put_pe_word(dest, px.digits);
+        put_pe_word(dest + px.count, py.digits);
+        out_commit(count);
+        return 0;
+    }
+    uint8_t digits[out_room_short];
+    put_pe_word(digits, px.digits);
+    put_pe_word(digits + px.count, py.digits);
+    return out_write_bytes(count, digits);
+}
+
 } // namespace
 
 void vector_job_start() {
@@ -233,23 +254,7 @@ int encode_pe_number(int32_t n) {
 }
 
 int put_point_text(uint16_t x, uint16_t y) {
-    if (host_link.abort_flag != abort_clear) return -1;
-    device_point delta = advance(x, y);
-    const pe_number px = pe_encode(delta.x);
-    const pe_number py = pe_encode(delta.y);
-    const int32_t count = px.count + py.count;
-    // Both words stored in place, the second over the first one's meaningless bytes.
-    static_assert(2 * pe_number_max <= out_room_short && pe_number_max + 8 <= out_room_short);
-    if (uint8_t* dest = out_room()) {
-        put_pe_word(dest, px.digits);
-        put_pe_word(dest + px.count, py.digits);
-        out_commit(count);
-        return 0;
-    }
-    uint8_t digits[out_room_short];
-    put_pe_word(digits, px.digits);
-    put_pe_word(digits + px.count, py.digits);
-    return out_write_bytes(count, digits);
+    return point_text(x, y);
 }
 
 int put_segment(uint16_t x, uint16_t y) {
@@ -308,7 +313,7 @@ int vector_move_to(uint16_t x, uint16_t y) {
         if (out_write_string("<") < 0) return -1; // next pair is a pen-up move
     }
     vec.state = vec_moved;
-    return put_point_text(x, y);
+    return point_text(x, y);
 }
 
 int vector_draw_to(uint16_t x, uint16_t y) {
@@ -330,7 +335,7 @@ int vector_draw_to(uint16_t x, uint16_t y) {
     } else {
         vec.state = vec_drawing;
     }
-    if (put_point_text(x, y) < 0) return -1;
+    if (point_text(x, y) < 0) return -1;
     output.job_drawn = 1;
     return 0;
 }
