@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 
 #include "drawing/script.h"
 #include "host/wire.h"
@@ -115,11 +114,8 @@ int run_plot(const plot_options& o) {
     } else {
         status = plot_job_start(job);
     }
-    // An image too large for memory goes through a temporary file beside the job (the
-    // system's temporary folder for a job written straight to a device or a pipe).
-    const std::string store_folder =
-        job.out.temp.empty() ? "" : std::filesystem::path(job.out.temp).parent_path().string();
-    raster_rows_store(o.image_memory, store_folder);
+    // An image too large for memory goes through a temporary file beside the job.
+    raster_rows_store(o.image_memory, plot_job_scratch_folder(job));
 
     drawing_tally drawing{
         0,

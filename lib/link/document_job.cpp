@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -221,9 +220,7 @@ int plot_document_to_job(const plot_job_options& o, int32_t page, const placemen
     // A raster page turned, or on a rotated sheet, too large for memory goes through a
     // temporary file beside the job (the system's temporary folder for a job written
     // straight to a device or a pipe), as a plot script's images do.
-    raster_rows_store(
-        o.image_memory,
-        job.out.temp.empty() ? "" : std::filesystem::path(job.out.temp).parent_path().string());
+    raster_rows_store(o.image_memory, plot_job_scratch_folder(job));
     std::string why;
     document_placement placed;
     if (status == 0) {

@@ -138,3 +138,9 @@ int plot_job_close(plot_job& job, int status, bool keep) {
     }
     return 0;
 }
+
+std::string plot_job_scratch_folder(const plot_job& job) {
+    if (job.out.temp.empty()) return "";
+    const std::string folder = std::filesystem::path(job.out.temp).parent_path().string();
+    return folder.empty() ? "." : folder;
+}

@@ -62,6 +62,11 @@ int plot_job_setup(const plot_job_options& options, plot_job& job);
 // the job could not start.
 int plot_job_start(plot_job& job);
 
+// The folder a job's scratch files go to (an image store too large for memory): the
+// job file's own folder ("." for a name without one), or "" (the system's temporary
+// folder) for a job written straight to a device, a pipe or standard output.
+std::string plot_job_scratch_folder(const plot_job& job);
+
 // Sends 2 (end of plot) and detaches the output. When `status` is 0 and a write to the
 // job failed, says which file and why and returns 1; otherwise returns `status`.
 int plot_job_end(plot_job& job, int status);

@@ -524,6 +524,16 @@ TEST_F(Image, StoreFilesAreRemovedAfterTheJobAndAfterAFailure) {
               "7d7ba116ed414fb99c93dcc170df55937fb0d6718e46ca3a7c5a4917ea20c1cf");
     EXPECT_EQ(store_files_in(dir), 0);
 
+    // A job named without a folder keeps its store beside it too, in the current
+    // folder, not in the system's temporary folder (here /proc, where no file can be
+    // created).
+    r = run("plot a.kvs -o rel.prn --settings '" + store() + "' --image-memory 1",
+            "cd '" + dir.string() + "' && TMPDIR=/proc ");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sha256_of(dir / "rel.prn"),
+              "7d7ba116ed414fb99c93dcc170df55937fb0d6718e46ca3a7c5a4917ea20c1cf");
+    EXPECT_EQ(store_files_in(dir), 0);
+
     // Data damaged far into the file: found while the store is filled.
     std::string png = slurp(dir / "big.png");
     for (size_t i = png.size() / 2; i < png.size() / 2 + 64; ++i)
