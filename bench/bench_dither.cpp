@@ -13,15 +13,22 @@ constexpr int32_t a0_600dpi = 19900; // device pixels per row
 constexpr int32_t rows_held = 256;   // bitmap rows; the image restarts when it is full
 
 // Converts rows of `width` source pixels with replication n; counts device pixels.
-void convert_rows(benchmark::State& state, int32_t mode, int32_t n, int32_t transparent) {
+// Consecutive rows differ, unless `repeated`: then every row is the same, as the rows
+// of an image the host enlarges several times over.
+void convert_rows(benchmark::State& state, int32_t mode, int32_t n, int32_t transparent,
+                  bool repeated = false) {
     const int32_t width = a0_600dpi / n;
     const int32_t bytes_per_pixel = mode == raster_mode_colour ? 3 : 1;
-    std::vector<uint8_t> row((size_t)width * bytes_per_pixel);
+    std::vector<uint8_t> rows[2];
     uint32_t seed = 12345; // a varied image: tones, colours and white
-    for (auto& b : row) {
-        seed = seed * 1103515245u + 12345u;
-        b = (uint8_t)(seed >> 16);
+    for (auto& row : rows) {
+        row.resize((size_t)width * bytes_per_pixel);
+        for (auto& b : row) {
+            seed = seed * 1103515245u + 12345u;
+            b = (uint8_t)(seed >> 16);
+        }
     }
+    size_t next = 0;
     reset_correction();
     page_bitmap page{};
     std::vector<uint8_t> bytes((size_t)rows_held * page_row_bytes(width * n));
@@ -29,7 +36,8 @@ void convert_rows(benchmark::State& state, int32_t mode, int32_t n, int32_t tran
     raster_rows_begin(&page, n, transparent, 0, 1, 2);
     for (auto _ : state) {
         if (page.rows + n > page.capacity) raster_rows_begin(&page, n, transparent, 0, 1, 2);
-        raster_add_row(width, row.data(), mode, 0, 0, 0);
+        raster_add_row(width, rows[next].data(), mode, 0, 0, 0);
+        if (!repeated) next ^= 1;
         benchmark::DoNotOptimize(bytes.data());
     }
     raster_rows_end();
@@ -38,6 +46,9 @@ void convert_rows(benchmark::State& state, int32_t mode, int32_t n, int32_t tran
 
 void BM_colour_row(benchmark::State& state) {
     convert_rows(state, raster_mode_colour, 1, 0);
+}
+void BM_colour_row_repeated(benchmark::State& state) {
+    convert_rows(state, raster_mode_colour, 1, 0, true);
 }
 void BM_colour_row_keyed(benchmark::State& state) {
     convert_rows(state, raster_mode_colour, 1, 1);
@@ -55,6 +66,7 @@ void BM_mono_row_n4(benchmark::State& state) {
 } // namespace
 
 BENCHMARK(BM_colour_row);
+BENCHMARK(BM_colour_row_repeated);
 BENCHMARK(BM_colour_row_keyed);
 BENCHMARK(BM_colour_row_n2);
 BENCHMARK(BM_mono_row);

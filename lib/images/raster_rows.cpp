@@ -6,7 +6,9 @@
 // in memory or through a temporary file: columns of a rotated sheet are asked left to
 // right, each read from the image's bottom row up; rows of an unrotated sheet are asked
 // from the image's bottom row, each laid from its right end; so every line is read
-// from the store, never straight from the file.
+// from the store, never straight from the file. An image enlarged onto the sheet is
+// asked for each source line several times running: the line answered last is kept
+// and handed out again without sampling it anew.
 #include "images/raster_rows.h"
 
 #include <algorithm>
@@ -46,6 +48,9 @@ struct image_slot {
                                           // each stretch where the source steps by one;
                                           // empty when stretches are short
     host_addr line_addr;                  // host address of line's bytes; 0 = not registered
+    int32_t line_fixed;                   // the source column (rotated) or row line holds
+    int32_t line_L;                       // and its length; 0 = line holds no answer
+    bool line_rotated;                    // line answered a column of a rotated sheet
     uint8_t result[raster_result_size];   // the answer's result record
     bool failed;                          // the file could not be decoded: every answer is an error
     int64_t lines_done;                   // requests answered
@@ -72,6 +77,7 @@ void release_slot(image_slot& s) {
     if (s.line_addr) host_addr_forget(s.line_addr);
     s.line_addr = 0;
     std::vector<uint8_t>().swap(s.line);
+    s.line_L = 0;
     s.id = 0;
 }
 
@@ -268,6 +274,22 @@ void answer_error(image_slot* s, uint8_t* result) {
     if (s) ++s->lines_done;
 }
 
+// The answer to request q: the slot's line of `bytes` bytes.
+const uint8_t* answer_line(image_slot& s, const uint8_t* q, bool rotated, int32_t bytes) {
+    std::memset(s.result, 0, sizeof s.result);
+    le_put_u32(s.result, 0, s.line_addr);
+    le_put_i32(s.result, 4, bytes);
+    ++s.lines_done;
+    const script_image& img = s.image;
+    if (rotated)
+        show_progress(s, le_i32(q, raster_request_first_x), le_i32(q, raster_request_end_x), img.x1,
+                      img.x2);
+    else
+        show_progress(s, le_i32(q, raster_request_first_y), le_i32(q, raster_request_end_y), img.y1,
+                      img.y2);
+    return s.result;
+}
+
 // get_raster_rows: the line the request asks for, sampled nearest from the PNG.
 const uint8_t* KVRAC_CDECL get_rows(uint8_t* q) {
     image_slot* s = slot_of(le_i32(q, raster_request_host_value));
@@ -293,6 +315,7 @@ const uint8_t* KVRAC_CDECL get_rows(uint8_t* q) {
         if (s->line_addr) host_addr_forget(s->line_addr);
         s->line.assign(static_cast<size_t>(L) * bpp, 0);
         s->line_addr = host_addr_of(s->line.data());
+        s->line_L = 0;
     }
     // The source column (rotated) or row from where the line starts on the sheet. The
     // image stands upright on the sheet: its top row lies along y2, its bottom row
@@ -311,6 +334,9 @@ const uint8_t* KVRAC_CDECL get_rows(uint8_t* q) {
         answer_error(s, s->result);
         return s->result;
     }
+    if (s->line_L == L && s->line_fixed == fixed && s->line_rotated == rotated)
+        return answer_line(*s, q, rotated, L * static_cast<int32_t>(bpp));
+    s->line_L = 0; // line is being rewritten
     // Pixel i takes source pixel floor(i n / L) along the line, stepped without division.
     const int64_t n = rotated ? h : w;
     const int64_t whole = n / L, part = n % L;
@@ -355,15 +381,8 @@ const uint8_t* KVRAC_CDECL get_rows(uint8_t* q) {
             }
         }
     }
-    std::memset(s->result, 0, sizeof s->result);
-    le_put_u32(s->result, 0, s->line_addr);
-    le_put_i32(s->result, 4, static_cast<int32_t>(static_cast<size_t>(L) * bpp));
-    ++s->lines_done;
-    if (rotated)
-        show_progress(*s, fx, le_i32(q, raster_request_end_x), img.x1, img.x2);
-    else
-        show_progress(*s, fy, le_i32(q, raster_request_end_y), img.y1, img.y2);
-    return s->result;
+    s->line_fixed = fixed, s->line_L = L, s->line_rotated = rotated;
+    return answer_line(*s, q, rotated, L * static_cast<int32_t>(bpp));
 }
 
 // release_raster_rows: the line buffer is kept for the next request.
@@ -384,6 +403,7 @@ int32_t raster_rows_announce(const script_image& img, uint8_t* rec) {
     s->id = rows_state.next_id++;
     s->image = img;
     s->store_filled = false;
+    s->line_L = 0;
     s->runs_n = 0, s->runs_L = 0;
     s->failed = false;
     s->lines_done = 0;

@@ -12,6 +12,11 @@
 //      eight pixels per output byte, written straight into the page bitmap.
 // The correction table is folded into a 256-entry level table when an image starts,
 // and the dither matrix is a compile-time table.
+//
+// An image enlarged by the host (a photo spread over a sheet) arrives with each source
+// line repeated over several device rows. A colour row whose bytes equal the previous
+// row's has the same levels, so passes 1 and 2 are skipped for it: comparing and
+// keeping a row costs a fraction of working out its levels.
 #include "raster/dither.h"
 
 #include <cassert>
@@ -60,6 +65,10 @@ struct raster_rows_state {
     int32_t transparent;        // 1: pixels of the key colour become white; 0: opaque
     uint8_t key[3];             // key colour: red, green, blue
     uint8_t* levels;            // one device row of dither levels, 8 * row_bytes entries
+    uint8_t* last_row;          // the last colour row's pixels, 3 * source_width bytes;
+                                // null when it could not be obtained (rows then not compared)
+    int32_t last_count;         // pixels of last_row that levels was made from; -1 = levels
+                                // holds no colour row's levels
     uint8_t level_of_grey[256]; // dither level for each grey: 255 - correction, 0 = white
 };
 
@@ -129,6 +138,22 @@ static void dither_levels(const uint8_t* lev, int32_t pixels, int32_t y, uint8_t
     }
 }
 
+// True when the levels held were made from a colour row of `count` pixels with the
+// same bytes as pixels.
+static bool same_as_last_row(const uint8_t* pixels, int32_t count) {
+    return rows.last_count == count &&
+           (count == 0 || memcmp(rows.last_row, pixels, (size_t)count * 3) == 0);
+}
+
+// Notes the row the levels are now made from: a colour row is kept for the next
+// comparison, a mono row leaves no colour levels.
+static void keep_row(int32_t mode, const uint8_t* pixels, int32_t count) {
+    rows.last_count = -1;
+    if (mode != raster_mode_colour || rows.last_row == nullptr) return;
+    if (count > 0) memcpy(rows.last_row, pixels, (size_t)count * 3);
+    rows.last_count = count;
+}
+
 int raster_rows_begin(page_bitmap* page, int32_t n, int32_t transparent, uint8_t key_red,
                       uint8_t key_green, uint8_t key_blue) {
     assert(page != nullptr);
@@ -139,6 +164,8 @@ int raster_rows_begin(page_bitmap* page, int32_t n, int32_t transparent, uint8_t
     page->rows = 0;
     rows.levels = (uint8_t*)malloc((size_t)page->row_bytes * 8);
     if (rows.levels == nullptr) return -1;
+    rows.last_row = (uint8_t*)malloc((size_t)(page->width / n) * 3 + 1);
+    rows.last_count = -1;
     rows.page = page;
     rows.n = n;
     rows.source_width = page->width / n;
@@ -162,12 +189,16 @@ int raster_add_row(int32_t count, const uint8_t* pixels, int32_t mode, uint8_t f
     assert(device <= page->width && page->width < pitch);
 
     uint8_t* lev = rows.levels;
-    if (mode == raster_mode_colour)
-        colour_levels(pixels, used, lev);
-    else
-        mono_levels(pixels, used, level_of(fg_red, fg_green, fg_blue), lev);
-    if (rows.n > 1) widen_levels(lev, used, rows.n);
-    memset(lev + device, rows.level_of_grey[255], (size_t)(pitch - device));
+    // A repeated colour row finds its levels, widened and padded, still in lev.
+    if (mode != raster_mode_colour || !same_as_last_row(pixels, used)) {
+        if (mode == raster_mode_colour)
+            colour_levels(pixels, used, lev);
+        else
+            mono_levels(pixels, used, level_of(fg_red, fg_green, fg_blue), lev);
+        if (rows.n > 1) widen_levels(lev, used, rows.n);
+        memset(lev + device, rows.level_of_grey[255], (size_t)(pitch - device));
+        keep_row(mode, pixels, used);
+    }
 
     for (int32_t k = 0; k < rows.n; k++) {
         if (page->rows >= page->capacity) return -1;
@@ -180,7 +211,10 @@ int raster_add_row(int32_t count, const uint8_t* pixels, int32_t mode, uint8_t f
 
 void raster_rows_end() {
     free(rows.levels);
+    free(rows.last_row);
     rows.levels = nullptr;
+    rows.last_row = nullptr;
+    rows.last_count = -1;
     rows.page = nullptr;
 }
 

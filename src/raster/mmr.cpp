@@ -6,9 +6,10 @@
 // grey (a change every few pixels, on every row). An A0 sheet at 600 dpi is some
 // 20,000 pixels by 28,000 rows, so the coder sees hundreds of millions of pixels per
 // image, and both kinds must go fast:
-//   - rows become run lists first, found over 32-pixel groups: a group that is all one
-//     colour is passed over with one compare, and inside a group each change is found
-//     with one leading-zero count;
+//   - rows become run lists first, found over 64-pixel groups: a group that is all one
+//     colour is passed over with one compare; otherwise one word marks every pixel
+//     that differs from its left neighbour, and each mark becomes a list entry with
+//     one trailing-zero count, the marks taken in pixel order;
 //   - coding then works on changing elements, never on pixels; the search for b1 on
 //     the reference row resumes from where it stopped, so a row costs time in
 //     proportion to its changes, not its width;
@@ -166,9 +167,30 @@ inline void put_run(mmr_writer& w, const mmr_code* table, int32_t run) {
     put_code(w, table[run]);
 }
 
-inline uint32_t load_be32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-           static_cast<uint32_t>(p[2]) << 8 | static_cast<uint32_t>(p[3]);
+// `bytes` (1..8) row bytes as a word, byte i in bits 8i..8i+7; bits beyond are 0.
+inline uint64_t load_le(const uint8_t* p, int32_t bytes) {
+    uint64_t x = 0;
+    for (int32_t i = bytes - 1; i >= 0; --i) x = x << 8 | p[i];
+    return x;
+}
+
+// Eight row bytes as load_le puts them, in one load where the machine allows.
+inline uint64_t load_le8(const uint8_t* p) {
+    if constexpr (std::endian::native == std::endian::little) {
+        uint64_t x;
+        std::memcpy(&x, p, 8);
+        return x;
+    }
+    return load_le(p, 8);
+}
+
+// Reverses the bits of every byte of x: a word of load_le then holds pixel k of its
+// group in bit k, since a row byte holds its first pixel in bit 7.
+inline uint64_t pixel_order(uint64_t x) {
+    x = (x >> 4 & 0x0F0F0F0F0F0F0F0Full) | (x & 0x0F0F0F0F0F0F0F0Full) << 4;
+    x = (x >> 2 & 0x3333333333333333ull) | (x & 0x3333333333333333ull) << 2;
+    x = (x >> 1 & 0x5555555555555555ull) | (x & 0x5555555555555555ull) << 1;
+    return x;
 }
 
 // Codes one row given as a run list against the reference run list (T.6 2-D coding).
@@ -232,37 +254,27 @@ int32_t mmr_list_entries(int32_t width) {
 int32_t mmr_row_runs(const uint8_t* row, int32_t width, int32_t* list) {
     assert(width >= 1);
     int32_t* e = list + 1;
-    uint32_t invert = 0; // 0 while in white, all ones while in a black run
-    int32_t groups = width >> 5;
+    uint64_t before = 0; // colour of the pixel before the group: 0 white, 1 black
+    int32_t groups = width >> 6;
     for (int32_t g = 0; g < groups; ++g) {
-        // Bits that differ from the colour in force; a uniform group gives 0.
-        uint32_t w = load_be32(row + 4 * g) ^ invert;
-        if (w == 0) continue;
-        int32_t base = g << 5;
-        do {
-            int z = std::countl_zero(w);
-            *e++ = base + z;
-            // From pixel z on the other colour is in force: flip the remaining bits.
-            w = ~w & (0x7FFFFFFFu >> z);
-            invert = ~invert;
-        } while (w);
+        uint64_t x = load_le8(row + 8 * g);
+        if (x == 0 - before) continue; // all of the colour in force: no change
+        x = pixel_order(x);
+        // A change is a pixel whose colour differs from the one on its left.
+        uint64_t t = x ^ (x << 1 | before);
+        before = x >> 63;
+        int32_t base = g << 6;
+        for (; t; t &= t - 1) *e++ = base + std::countr_zero(t);
     }
-    int32_t tail = width & 31;
+    int32_t tail = width & 63;
     if (tail) {
-        const uint8_t* p = row + 4 * groups;
-        uint32_t word = 0;
-        for (int32_t n = 0; n < (tail + 7) / 8; ++n)
-            word |= static_cast<uint32_t>(p[n]) << (24 - 8 * n);
-        uint32_t w = (word ^ invert) & ~(0xFFFFFFFFu >> tail);
-        int32_t base = groups << 5;
-        while (w) {
-            int z = std::countl_zero(w);
-            *e++ = base + z;
-            w = ~w & (0x7FFFFFFFu >> z) & ~(0xFFFFFFFFu >> tail);
-            invert = ~invert;
-        }
+        uint64_t x = pixel_order(load_le(row + 8 * groups, (tail + 7) / 8));
+        uint64_t t = (x ^ (x << 1 | before)) & ~(~uint64_t{0} << tail);
+        before = x >> (tail - 1) & 1;
+        int32_t base = groups << 6;
+        for (; t; t &= t - 1) *e++ = base + std::countr_zero(t);
     }
-    if (invert) *e++ = width; // a black run reaching the row's end
+    if (before) *e++ = width; // a black run reaching the row's end
     int32_t changes = static_cast<int32_t>(e - (list + 1));
     assert(changes % 2 == 0 && changes <= width + 1);
     e[0] = e[1] = e[2] = e[3] = width; // closing pair and sentinels

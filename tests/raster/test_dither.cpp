@@ -2,6 +2,7 @@
 // matrix rule, its stated entries and the grey rule.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <vector>
 
@@ -187,4 +188,51 @@ TEST(Dither, FaultyRows) {
     EXPECT_EQ(rgb[0] + rgb[1] + rgb[2], 0);
     EXPECT_EQ(raster_basic_colour(-3, rgb), -1);
     EXPECT_EQ(rgb[0] + rgb[1] + rgb[2], 0);
+}
+
+// The host repeats each line of an enlarged image over several rows, often in the same
+// buffer rewritten. Every row of such a sequence must come out as it does when it
+// follows no row it could be taken for: here, after blank mono rows up to its place.
+TEST(Dither, RepeatedRowsMatchRowsConvertedAfresh) {
+    identity_correction();
+    correction.table[40] = 7; // a correction the levels must pass through
+    struct step {
+        int32_t count, mode;
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<step> steps;
+    std::vector<uint8_t> line = {40, 40, 40, 0, 1, 2, 200, 90, 10, 255, 255, 255, 17, 99, 3};
+    const auto add = [&](int32_t count, int32_t mode) {
+        steps.push_back({count, mode, line});
+        ASSERT_EQ(raster_add_row(count, line.data(), mode, 0, 0, 0), 0);
+    };
+    const int32_t width = 5, n = 2, rows = 2 * 11;
+    std::vector<uint8_t> sequence;
+    {
+        image im(width, rows, n, 1); // key (0, 1, 2)
+        add(5, raster_mode_colour);
+        add(5, raster_mode_colour); // the same bytes again
+        line[14] = 200;             // rewritten in place: the last pixel differs
+        add(5, raster_mode_colour);
+        add(4, raster_mode_colour); // same leading bytes, fewer pixels
+        add(7, raster_mode_colour); // more than the width: the same 5 pixels as before
+        add(5, raster_mode_colour);
+        add(5, raster_mode_mono); // mono levels replace the colour ones
+        add(5, raster_mode_colour);
+        line[1] = 1;
+        add(5, raster_mode_colour); // a pixel now the key colour
+        add(0, raster_mode_colour);
+        add(0, raster_mode_colour);
+        ASSERT_EQ(im.page.rows, rows);
+        sequence = im.bytes;
+    }
+    for (size_t i = 0; i < steps.size(); ++i) {
+        SCOPED_TRACE(i);
+        image im(width, rows, n, 1);
+        for (size_t k = 0; k < i; ++k) ASSERT_EQ(raster_add_row(0, nullptr, 1, 0, 0, 0), 0);
+        ASSERT_EQ(raster_add_row(steps[i].count, steps[i].bytes.data(), steps[i].mode, 0, 0, 0), 0);
+        const size_t first = i * n * im.page.row_bytes, end = first + n * im.page.row_bytes;
+        EXPECT_TRUE(
+            std::equal(sequence.begin() + first, sequence.begin() + end, im.bytes.begin() + first));
+    }
 }

@@ -261,7 +261,7 @@ TEST(MmrBytes, CodesSpillAcrossWordsInOrder) {
 
 TEST(MmrRuns, RunListMatchesAPixelScanAndIgnoresBitsBeyondTheWidth) {
     std::mt19937 rng(7);
-    for (int width : {1, 5, 31, 32, 33, 63, 64, 65, 100, 257, 1000}) {
+    for (int width : {1, 5, 31, 32, 33, 63, 64, 65, 100, 127, 128, 129, 257, 1000}) {
         for (int trial = 0; trial < 40; ++trial) {
             int stride = (width + 31) / 32 * 4;
             std::vector<uint8_t> row(stride);
