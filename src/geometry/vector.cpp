@@ -9,6 +9,7 @@
 
 #include <bit>
 #include <cassert>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -18,7 +19,7 @@
 #include "host/wire.h"
 #include "output/output.h"
 
-vector_state vec = {vec_idle, vec_idle, {0, 0}, {0, 0}, -1, -1, "PE7", 0, 1};
+vector_state vec = {vec_idle, vec_idle, {0, 0}, {0, 0}, -1, -1, "PE7", 0, 1, 0, 0};
 
 namespace {
 
@@ -132,14 +133,24 @@ void put_pe_word(uint8_t* dest, uint64_t digits) {
 
 // A message point in device units: trunc(v * scale factor). The plot area's scale
 // factor is at most 16, so every point of 0..65535 lies far inside the device range
-// and takes no limit.
+// and takes no limit. The factors it sets are whole numbers of halves: those take an
+// integer product, which a drawing's millions of points wait on less than a product
+// in floating point; the factor is checked each time, so a change is never missed.
 int32_t point_to_device(uint16_t v) {
-    assert(runtime.scale_factor >= 0 && runtime.scale_factor <= 16);
-    return static_cast<int32_t>(v * runtime.scale_factor);
+    const double factor = runtime.scale_factor;
+    assert(factor >= 0 && factor <= 16);
+    if (factor != vec.scale_seen) {
+        vec.scale_seen = factor;
+        const double halves = 2 * factor;
+        vec.scale_halves =
+            halves >= 1 && halves == std::floor(halves) ? static_cast<int32_t>(halves) : 0;
+    }
+    if (vec.scale_halves) return (int32_t{v} * vec.scale_halves) >> 1;
+    return static_cast<int32_t>(v * factor);
 }
 
 // Moves the point registers to the transformed (x, y); returns the displacement.
-device_point advance(uint16_t x, uint16_t y) {
+[[gnu::always_inline]] inline device_point advance(uint16_t x, uint16_t y) {
     vec.last_in_x = x;
     vec.last_in_y = y;
     vec.previous = vec.current;

@@ -48,6 +48,9 @@ struct vector_state {
     uint8_t pe_base64;      // 1: PE numbers in base 64; 0: base 32; matches pe_opener
     int32_t small_sheet;    // KTGL: 1 = 16-bit coordinate words, 0 = 32-bit; set by the
                             // plot-area messages, 1 at load
+    double scale_seen;      // runtime.scale_factor when scale_halves was worked out
+    int32_t scale_halves;   // that factor in halves when it is a whole number of them
+                            // (every factor the plot area sets), else 0
 };
 
 extern vector_state vec;

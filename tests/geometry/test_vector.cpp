@@ -202,6 +202,23 @@ TEST_F(Vectors, ARandomSessionReadsBackAsThePointsSent) {
     }
 }
 
+// Points become trunc(point * scale factor) whatever the factor: the plot area's whole
+// halves (an integer product) and any other (a floating-point one), and a factor
+// changed between two points is used from the next point on.
+TEST_F(Vectors, PointsAreScaledByTheFactorInForceAtEachPoint) {
+    const uint16_t points[] = {0, 1, 3, 7, 999, 12345, 40001, 65535};
+    for (double factor : {0.5, 1.0, 2.0, 8.0, 16.0, 1.25, 0.3, 7.5}) {
+        start(plot_halftone, 0, 1.0);
+        runtime.scale_factor = factor;
+        for (uint16_t x : points) {
+            const uint16_t y = static_cast<uint16_t>(65535 - x);
+            ASSERT_EQ(draw(x, y), 0);
+            EXPECT_EQ(vec.current.x, static_cast<int32_t>(x * factor)) << factor << " " << x;
+            EXPECT_EQ(vec.current.y, static_cast<int32_t>(y * factor)) << factor << " " << y;
+        }
+    }
+}
+
 TEST_F(Vectors, PolygonMessagesFindTheirVerticesAndIgnoreShortCounts) {
     runtime.scale_factor = 1.0;
     std::vector<uint8_t> rec = record(33, 64);
