@@ -19,8 +19,8 @@ namespace {
 
 constexpr size_t block_size = 1 << 20;
 // Bytes kept after the bytes read: a zero sentinel, then room for the quick path's
-// four-byte compare at the very end.
-constexpr size_t block_padding = 8;
+// loads at the very end.
+constexpr size_t block_padding = 1 + quick_padding;
 
 // Reports a bad line. Bytes of the line quoted in `what` that a terminal would act on
 // are shown escaped.

@@ -98,12 +98,16 @@ int script_next(script_reader& r, script_command& cmd);
 // one) and at the end of the bytes read. The reader's position and line number follow
 // each point. Returns how many lines were read. Long drawings are nearly all such
 // runs: their lines go from the block to the caller with nothing in between.
-template <class Point> long script_points(script_reader& r, Point&& point) {
+namespace script_quick {
+
+// script_points' loop, with `line` the quick path that reads a line.
+template <class Line, class Point>
+[[gnu::always_inline]] inline long points_loop(script_reader& r, Point& point, Line line) {
     if (r.unit != script_unit::plu || r.skip_lf) return 0;
     const unsigned char* block = reinterpret_cast<const unsigned char*>(r.block.data());
     long n = 0;
     quick_point q;
-    while (const unsigned char* next = quick_line(block + r.begin, q)) {
+    while (const unsigned char* next = line(block + r.begin, q)) {
         if (q.lf) r.cr_lines = false;
         r.begin = static_cast<size_t>(next - block);
         ++r.line_number;
@@ -111,6 +115,30 @@ template <class Point> long script_points(script_reader& r, Point&& point) {
         if (!point(q.draw, q.x, q.y)) break;
     }
     return n;
+}
+
+#if KVRAC_QUICK_SSSE3
+// The quick path with its vector reader first.
+struct line_reader_ssse3 {
+    [[gnu::target("ssse3")]] const unsigned char* operator()(const unsigned char* p,
+                                                             quick_point& q) const {
+        const unsigned char* next = line_ssse3(p, q);
+        return next ? next : quick_line(p, q);
+    }
+};
+
+template <class Point> [[gnu::target("ssse3")]] long points_ssse3(script_reader& r, Point& point) {
+    return points_loop(r, point, line_reader_ssse3{});
+}
+#endif
+
+} // namespace script_quick
+
+template <class Point> long script_points(script_reader& r, Point&& point) {
+#if KVRAC_QUICK_SSSE3
+    if (script_quick::have_ssse3()) return script_quick::points_ssse3(r, point);
+#endif
+    return script_quick::points_loop(r, point, quick_line);
 }
 
 // The same as script_next with every line read by the general parser, which the quick

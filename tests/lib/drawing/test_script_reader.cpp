@@ -61,8 +61,9 @@ std::string describe(int got, const script_reader& r, const script_command& c) {
 
 // How the file is read: line by line with the quick path, by the general parser
 // alone, or as a caller plotting a drawing reads it (runs of moves and draws through
-// script_points, each run stopped now and then by the caller, the rest by script_next).
-enum class reading { quick, general, runs };
+// script_points, each run stopped now and then by the caller, the rest by script_next),
+// also with the word-at-a-time reader alone, as on a processor without vector reading.
+enum class reading { quick, general, runs, runs_by_words };
 
 // Every result of reading the file to its end, carrying on after bad lines (the reader
 // has consumed a bad line when it reports it).
@@ -74,15 +75,15 @@ std::vector<std::string> read_all(const fs::path& path, reading how) {
     long taken = 0;
     for (int n = 0; n < 10000000; ++n) {
         r.error.clear();
-        if (how == reading::runs) {
-            script_points(r, [&](bool draw, uint16_t x, uint16_t y) {
-                cmd.op = draw ? script_op::draw : script_op::move;
-                cmd.x = x;
-                cmd.y = y;
-                out.push_back(describe(1, r, cmd));
-                return ++taken % 97 != 0;
-            });
-        }
+        auto point = [&](bool draw, uint16_t x, uint16_t y) {
+            cmd.op = draw ? script_op::draw : script_op::move;
+            cmd.x = x;
+            cmd.y = y;
+            out.push_back(describe(1, r, cmd));
+            return ++taken % 97 != 0;
+        };
+        if (how == reading::runs) script_points(r, point);
+        if (how == reading::runs_by_words) script_quick::points_loop(r, point, quick_line);
         int got = how == reading::general ? script_next_general(r, cmd) : script_next(r, cmd);
         out.push_back(describe(got, r, cmd));
         if (got == 0) break;
@@ -94,7 +95,7 @@ std::vector<std::string> read_all(const fs::path& path, reading how) {
 void expect_same(const std::string& text, const std::string& name) {
     script_file f(text, name);
     std::vector<std::string> general = read_all(f.path, reading::general);
-    for (reading how : {reading::quick, reading::runs}) {
+    for (reading how : {reading::quick, reading::runs, reading::runs_by_words}) {
         std::vector<std::string> quick = read_all(f.path, how);
         ASSERT_EQ(quick.size(), general.size()) << name;
         for (size_t i = 0; i < quick.size(); ++i) ASSERT_EQ(quick[i], general[i]) << name << " #" << i;
