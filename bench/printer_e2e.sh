@@ -89,10 +89,10 @@ EOF
     while [ -n "$job" ]; do
         state=$(ipptool -t -d job="$job" "$uri" "$work/state.test" | sed -n 's/.*job-state (enum) = //p')
         case "$state" in completed|aborted|canceled) break ;; esac
-        sleep 0.2
+        sleep 0.02
     done
     end=$(date +%s.%N)
-    server_s=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", b - a }')
+    server_s=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }')
     server_hwm=$(awk '/VmHWM/ { print $2 }' "/proc/$server_pid/status")
 
     printf 'image 0 0 47521 33650 %s\n' "$type.png" > "$work/$type.kvs"

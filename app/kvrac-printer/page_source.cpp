@@ -2,8 +2,10 @@
 //
 // Workload: an A0 page at 600 dpi is 28,000 rows of 2.5 KB (one bit a dot) or 28 KB
 // (grey), read top to bottom, once for an unrotated sheet and once per band of columns
-// for a rotated one. Rows are read about a megabyte at a time; a one-bit row is handed
-// out where it lies in the block, a grey row is widened to three bytes a dot.
+// for a rotated one. Rows are read about a megabyte at a time (of a tiled page, one
+// read of each tile's pieces for those rows, which are then put side by side); a
+// one-bit row is handed out where it lies in the block, a grey row is widened to three
+// bytes a dot.
 #include "kvrac-printer/page_source.h"
 
 #include <fcntl.h>
@@ -40,8 +42,10 @@ class page_source final : public image_source {
         const uint32_t width = le_u32(h, page_file_width), height = le_u32(h, page_file_height);
         const unsigned bits = le_u16(h, page_file_bits);
         const uint32_t row_bytes = le_u32(h, page_file_row_bytes);
+        const uint32_t tile_dots = le_u32(h, page_file_tile_dots);
         if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX ||
-            (bits != 1 && bits != 8) || row_bytes != (bits == 1 ? (width + 7) / 8 : width))
+            (bits != 1 && bits != 8) || row_bytes != (bits == 1 ? (width + 7) / 8 : width) ||
+            (bits == 1 && tile_dots % 8 != 0))
             return fail("a damaged spooled page (its header is not sound)");
         if (le_u16(h, page_file_state) != page_file_complete)
             return fail("a spooled page that was never finished");
@@ -58,6 +62,8 @@ class page_source final : public image_source {
         info_.mono = bits == 1;
         info_.format = "spooled page";
         row_bytes_ = row_bytes;
+        // A tile as wide as the page or wider is the rows lying whole.
+        tile_bytes_ = tile_dots == 0 || tile_dots >= width ? 0 : bits == 1 ? tile_dots / 8 : tile_dots;
         const size_t rows = std::max<size_t>(1, block_bytes / row_bytes_);
         block_rows_max_ = static_cast<int32_t>(std::min<size_t>(rows, height));
         block_.resize(static_cast<size_t>(block_rows_max_) * row_bytes_);
@@ -71,9 +77,7 @@ class page_source final : public image_source {
         if (next_y_ >= info_.height) return 0;
         if (next_y_ >= block_y_ + block_rows_) {
             const int32_t n = std::min(block_rows_max_, info_.height - next_y_);
-            const off_t at = static_cast<off_t>(page_file_header_size) +
-                             static_cast<off_t>(next_y_) * static_cast<off_t>(row_bytes_);
-            const std::string e = read_at(block_.data(), static_cast<size_t>(n) * row_bytes_, at);
+            const std::string e = read_rows(next_y_, n);
             if (!e.empty())
                 return fail("cannot read row " + std::to_string(next_y_ + 1) + " of " +
                             std::to_string(info_.height) + " of the spooled page: " + e);
@@ -104,6 +108,30 @@ class page_source final : public image_source {
     }
 
   private:
+    // Reads rows y .. y + n - 1 into block_. Returns "", or why not.
+    std::string read_rows(int32_t y, int32_t n) {
+        const size_t rows = static_cast<size_t>(n);
+        if (tile_bytes_ == 0) {
+            return read_at(block_.data(), rows * row_bytes_,
+                           static_cast<off_t>(page_file_header_size) +
+                               static_cast<off_t>(y) * static_cast<off_t>(row_bytes_));
+        }
+        // Tile k starts after k full tiles; its pieces are tile_bytes_ long but the
+        // last tile's, which are what is left of a row.
+        const off_t tile_size = static_cast<off_t>(tile_bytes_) * info_.height;
+        for (size_t k = 0, x = 0; x < row_bytes_; ++k, x += tile_bytes_) {
+            const size_t piece = std::min(tile_bytes_, row_bytes_ - x);
+            pieces_.resize(rows * piece);
+            const off_t at = static_cast<off_t>(page_file_header_size) +
+                             static_cast<off_t>(k) * tile_size +
+                             static_cast<off_t>(y) * static_cast<off_t>(piece);
+            if (std::string e = read_at(pieces_.data(), rows * piece, at); !e.empty()) return e;
+            for (size_t r = 0; r < rows; ++r)
+                std::memcpy(block_.data() + r * row_bytes_ + x, pieces_.data() + r * piece, piece);
+        }
+        return "";
+    }
+
     // Reads n bytes at `at`. Returns "", or why not: the system's reason, or that the
     // file ends first.
     std::string read_at(uint8_t* out, size_t n, off_t at) {
@@ -128,6 +156,8 @@ class page_source final : public image_source {
 
     int fd_ = -1;                // the open page file
     size_t row_bytes_ = 0;       // bytes of one stored row
+    size_t tile_bytes_ = 0;      // bytes of a full tile's piece of a row; 0 = rows lie whole
+    std::vector<uint8_t> pieces_; // one tile's pieces of the rows being read
     int32_t next_y_ = 0;         // next row handed out, 0 .. height
     int32_t block_y_ = 0;        // first row held in block_
     int32_t block_rows_ = 0;     // rows held in block_

@@ -9,8 +9,9 @@
 // The plot area always has its longer side along x. A page taller than wide is
 // therefore stored turned a quarter turn counter-clockwise (its right edge becomes the
 // top row), so that its long side lies along the plot's: its lines are gathered in a
-// band of a few megabytes, and each full band is turned and written straight to its
-// place in the file (a piece of every stored row), so the page is written once.
+// band of a few megabytes, and each full band is turned and written in one piece as a
+// tile of the file (a piece of every stored row, one after another), so the page is
+// written once and with a few large writes.
 //
 // The page file, all numbers little-endian:
 //   0   8 bytes  page_file_magic
@@ -20,8 +21,13 @@
 //                or 8 (grey, 0 = black)
 //   18  u16      page_file_complete once every row is written, else 0
 //   20  u32      bytes per row: (width + 7) / 8 for 1 bit per dot, else width
-//   24  8 bytes  zero
-//   32  the rows, top to bottom, each exactly as long as the row size says
+//   24  u32      tile width in dots: 0 when the rows lie whole one after another;
+//                else a multiple of 8 for 1 bit per dot, at most the width
+//   28  4 bytes  zero
+//   32  the rows, top to bottom, each exactly as long as the row size says; or, with
+//       a tile width T, the tiles left to right: tile k holds dots kT .. kT + T - 1
+//       (fewer in the last) of every row, row after row, each row's piece in whole
+//       bytes
 #pragma once
 
 #include <cstddef>
@@ -39,7 +45,7 @@ constexpr uint8_t page_file_magic[8] = {0x89, 'K', 'V', 'P', 'A', 'G', 'E', '\n'
 constexpr size_t page_file_header_size = 32;
 // Offsets of the header's fields.
 constexpr int page_file_width = 8, page_file_height = 12, page_file_bits = 16, page_file_state = 18,
-              page_file_row_bytes = 20;
+              page_file_row_bytes = 20, page_file_tile_dots = 24;
 // page_file_state of a page whose every row has been written.
 constexpr uint16_t page_file_complete = 1;
 
