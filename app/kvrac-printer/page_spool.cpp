@@ -277,7 +277,11 @@ int page_spool_open(page_spool& s, const std::string& path, uint32_t width, uint
 
     s.file = std::fopen(path.c_str(), "w+b");
     if (!s.file) return failed(s, "cannot create " + path, errno);
-    if (!s.turned) std::setvbuf(s.file, nullptr, _IOFBF, write_buffer);
+    if (!s.turned) {
+        // The buffer must be given: with none, the C library keeps its own 4 KB.
+        s.buffer.resize(write_buffer);
+        std::setvbuf(s.file, s.buffer.data(), _IOFBF, s.buffer.size());
+    }
     const off_t size =
         static_cast<off_t>(page_file_header_size) +
         static_cast<off_t>(s.row_bytes) * static_cast<off_t>(s.turned ? width : height);
@@ -339,6 +343,7 @@ int page_spool_close(page_spool& s) {
     }
     std::vector<uint8_t>().swap(s.band);
     std::vector<uint8_t>().swap(s.turn);
+    std::vector<char>().swap(s.buffer);
     return 0;
 }
 

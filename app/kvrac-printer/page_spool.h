@@ -63,6 +63,7 @@ struct page_spool {
     uint32_t band_lines;       // turned: lines a band holds (a multiple of 8 when bi-level)
     uint32_t band_first;       // turned: page line of the band's first line
     std::vector<uint8_t> row;  // one received line in stored form (unturned pages)
+    std::vector<char> buffer;  // stdio buffer of an unturned page's file
     std::vector<uint8_t> band; // turned: band_lines lines in stored form
     std::vector<uint8_t> turn; // turned: the band turned, one piece per stored row
     std::string error;         // what went wrong, after a failure

@@ -38,6 +38,7 @@ struct image_store {
     std::vector<uint8_t> band; // the held pixels, laid out as order says
     // The temporary file; null when the whole image is held in memory.
     std::FILE* file = nullptr;
+    std::vector<char> file_buffer; // its stdio buffer, alive as long as the file
     std::string path;         // its name; "" = none
     int guard = -1;           // its slot in the signal cleanup, -1 = none
     int64_t staged_bytes = 0; // interlaced source: bytes of its rows staged at the file's
