@@ -63,7 +63,7 @@ class page_source final : public image_source {
         info_.format = "spooled page";
         row_bytes_ = row_bytes;
         // A tile as wide as the page or wider is the rows lying whole.
-        tile_bytes_ = tile_dots == 0 || tile_dots >= width ? 0 : bits == 1 ? tile_dots / 8 : tile_dots;
+        if (tile_dots != 0 && tile_dots < width) tile_bytes_ = bits == 1 ? tile_dots / 8 : tile_dots;
         const size_t rows = std::max<size_t>(1, block_bytes / row_bytes_);
         block_rows_max_ = static_cast<int32_t>(std::min<size_t>(rows, height));
         block_.resize(static_cast<size_t>(block_rows_max_) * row_bytes_);
@@ -154,17 +154,17 @@ class page_source final : public image_source {
         return -1;
     }
 
-    int fd_ = -1;                // the open page file
-    size_t row_bytes_ = 0;       // bytes of one stored row
-    size_t tile_bytes_ = 0;      // bytes of a full tile's piece of a row; 0 = rows lie whole
+    int fd_ = -1;                 // the open page file
+    size_t row_bytes_ = 0;        // bytes of one stored row
+    size_t tile_bytes_ = 0;       // bytes of a full tile's piece of a row; 0 = rows lie whole
     std::vector<uint8_t> pieces_; // one tile's pieces of the rows being read
-    int32_t next_y_ = 0;         // next row handed out, 0 .. height
-    int32_t block_y_ = 0;        // first row held in block_
-    int32_t block_rows_ = 0;     // rows held in block_
-    int32_t block_rows_max_ = 1; // rows block_ has room for
-    std::vector<uint8_t> block_; // rows read from the file
-    std::vector<uint8_t> rgb_;   // a grey row widened to red, green, blue
-    bool broken_ = false;        // a read failed: every later call fails
+    int32_t next_y_ = 0;          // next row handed out, 0 .. height
+    int32_t block_y_ = 0;         // first row held in block_
+    int32_t block_rows_ = 0;      // rows held in block_
+    int32_t block_rows_max_ = 1;  // rows block_ has room for
+    std::vector<uint8_t> block_;  // rows read from the file
+    std::vector<uint8_t> rgb_;    // a grey row widened to red, green, blue
+    bool broken_ = false;         // a read failed: every later call fails
 };
 
 } // namespace

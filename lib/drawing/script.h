@@ -92,12 +92,6 @@ void script_close(script_reader& r);
 // `unit` lines are applied by the reader and not returned.
 int script_next(script_reader& r, script_command& cmd);
 
-// Reads the run of moves and draws that follows, each taken by the quick path, handing
-// them in order to point(draw, x, y), which returns false to stop after its point. The
-// run ends before the first line the quick path does not take (script_next reads that
-// one) and at the end of the bytes read. The reader's position and line number follow
-// each point. Returns how many lines were read. Long drawings are nearly all such
-// runs: their lines go from the block to the caller with nothing in between.
 namespace script_quick {
 
 // script_points' loop, with `line` the quick path that reads a line.
@@ -134,6 +128,12 @@ template <class Point> [[gnu::target("ssse3")]] long points_ssse3(script_reader&
 
 } // namespace script_quick
 
+// Reads the run of moves and draws that follows, each taken by the quick path, handing
+// them in order to point(draw, x, y), which returns false to stop after its point. The
+// run ends before the first line the quick path does not take (script_next reads that
+// one) and at the end of the bytes read. The reader's position and line number follow
+// each point. Returns how many lines were read. Long drawings are nearly all such
+// runs: their lines go from the block to the caller with nothing in between.
 template <class Point> long script_points(script_reader& r, Point&& point) {
 #if KVRAC_QUICK_SSSE3
     if (script_quick::have_ssse3()) return script_quick::points_ssse3(r, point);

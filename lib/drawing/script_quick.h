@@ -166,8 +166,8 @@ constexpr uint64_t word5(const char (&w)[6]) {
 // five digits: the sixteen bytes after the command word are classed digit or not at
 // once, the two lengths read off the mask, the digits shuffled into place and summed in
 // pairs, fours and eights by three multiply-adds. Null for anything else.
-[[gnu::target("ssse3"), gnu::always_inline]] inline const unsigned char* line_ssse3(const unsigned char* p,
-                                                                quick_point& q) {
+[[gnu::target("ssse3"), gnu::always_inline]] inline const unsigned char*
+line_ssse3(const unsigned char* p, quick_point& q) {
     const uint64_t head = load_le64(p) & 0xFFFFFFFFFFu;
     if (head == word5("draw "))
         q.draw = true;
@@ -185,9 +185,9 @@ constexpr uint64_t word5(const char (&w)[6]) {
     if (ny == 0 || ny > 5 || p[6 + nx + ny] != '\n') return nullptr;
     const __m128i placed = _mm_shuffle_epi8(
         digits, _mm_load_si128(reinterpret_cast<const __m128i*>(shuffles.of[nx][ny])));
-    const __m128i pairs = _mm_maddubs_epi16(placed, _mm_set1_epi16(0x010A));      // 10, 1
-    const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064));      // 100, 1
-    const __m128i eights = _mm_madd_epi16(_mm_packs_epi32(fours, fours),          // 10000, 1
+    const __m128i pairs = _mm_maddubs_epi16(placed, _mm_set1_epi16(0x010A)); // 10, 1
+    const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064)); // 100, 1
+    const __m128i eights = _mm_madd_epi16(_mm_packs_epi32(fours, fours),     // 10000, 1
                                           _mm_set1_epi32(0x00012710));
     const uint64_t both = static_cast<uint64_t>(_mm_cvtsi128_si64(eights));
     const uint32_t x = static_cast<uint32_t>(both), y = static_cast<uint32_t>(both >> 32);

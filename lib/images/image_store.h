@@ -39,11 +39,11 @@ struct image_store {
     // The temporary file; null when the whole image is held in memory.
     std::FILE* file = nullptr;
     std::vector<char> file_buffer; // its stdio buffer, alive as long as the file
-    std::string path;         // its name; "" = none
-    int guard = -1;           // its slot in the signal cleanup, -1 = none
-    int64_t staged_bytes = 0; // interlaced source: bytes of its rows staged at the file's
+    std::string path;              // its name; "" = none
+    int guard = -1;                // its slot in the signal cleanup, -1 = none
+    int64_t staged_bytes = 0;      // interlaced source: bytes of its rows staged at the file's
                               // start (row-major, one full row each) before the bands; 0 = none
-    int32_t chunk_rows = 0;   // rows taken from the source per write (mono: a multiple of 8)
+    int32_t chunk_rows = 0; // rows taken from the source per write (mono: a multiple of 8)
     std::vector<int64_t> band_offset; // where each band starts in the file
 };
 

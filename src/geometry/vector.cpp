@@ -96,7 +96,8 @@ template <int bits, int last> struct pe_short_numbers {
     constexpr pe_short_numbers() : of{} {
         for (uint64_t b = 0; b < pe_short_limit; ++b) {
             const pe_number pe = pe_encode_in<bits, last>(b);
-            of[b] = static_cast<uint32_t>(pe.digits & 0xFFFF) | static_cast<uint32_t>(pe.count) << 16;
+            of[b] = static_cast<uint32_t>(pe.digits & 0xFFFF) | static_cast<uint32_t>(pe.count)
+                                                                    << 16;
         }
     }
 };

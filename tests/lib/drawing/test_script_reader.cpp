@@ -98,7 +98,8 @@ void expect_same(const std::string& text, const std::string& name) {
     for (reading how : {reading::quick, reading::runs, reading::runs_by_words}) {
         std::vector<std::string> quick = read_all(f.path, how);
         ASSERT_EQ(quick.size(), general.size()) << name;
-        for (size_t i = 0; i < quick.size(); ++i) ASSERT_EQ(quick[i], general[i]) << name << " #" << i;
+        for (size_t i = 0; i < quick.size(); ++i)
+            ASSERT_EQ(quick[i], general[i]) << name << " #" << i;
     }
 }
 

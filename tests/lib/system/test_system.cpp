@@ -54,7 +54,8 @@ TEST(Cleanup, AStoppingSignalRemovesTheGuardedFilesOnlyAndStillEndsTheProgram) {
 // lands: in a job file (bytes still in the stream's buffer among them) and in a pipe,
 // where the system cannot do it.
 TEST(Output, WritingBehindKeepsEveryByteInFilesAndPipes) {
-    const fs::path path = fs::temp_directory_path() / ("kvrac-behind-" + std::to_string(::getpid()));
+    const fs::path path =
+        fs::temp_directory_path() / ("kvrac-behind-" + std::to_string(::getpid()));
     std::string why;
     output_file out;
     ASSERT_EQ(output_open(path.string(), out, &why), 0) << why;
