@@ -63,7 +63,8 @@ class page_source final : public image_source {
         info_.format = "spooled page";
         row_bytes_ = row_bytes;
         // A tile as wide as the page or wider is the rows lying whole.
-        if (tile_dots != 0 && tile_dots < width) tile_bytes_ = bits == 1 ? tile_dots / 8 : tile_dots;
+        if (tile_dots != 0 && tile_dots < width)
+            tile_bytes_ = bits == 1 ? tile_dots / 8 : tile_dots;
         const size_t rows = std::max<size_t>(1, block_bytes / row_bytes_);
         block_rows_max_ = static_cast<int32_t>(std::min<size_t>(rows, height));
         block_.resize(static_cast<size_t>(block_rows_max_) * row_bytes_);
