@@ -68,7 +68,8 @@ class page_source final : public image_source {
         const size_t rows = std::max<size_t>(1, block_bytes / row_bytes_);
         block_rows_max_ = static_cast<int32_t>(std::min<size_t>(rows, height));
         block_.resize(static_cast<size_t>(block_rows_max_) * row_bytes_);
-        if (!info_.mono) rgb_.resize(static_cast<size_t>(width) * 3);
+        // One byte more than the row: a dot is widened by a four-byte store.
+        if (!info_.mono) rgb_.resize(static_cast<size_t>(width) * 3 + 1);
         count_decode();
         return 0;
     }
@@ -88,8 +89,13 @@ class page_source final : public image_source {
         const uint8_t* stored =
             block_.data() + static_cast<size_t>(next_y_ - block_y_) * row_bytes_;
         if (!info_.mono) {
+            // Each dot's grey to red, green and blue in one store of four bytes, whose
+            // fourth the next dot overwrites.
             uint8_t* out = rgb_.data();
-            for (size_t x = 0; x < row_bytes_; ++x, out += 3) out[0] = out[1] = out[2] = stored[x];
+            for (size_t x = 0; x < row_bytes_; ++x, out += 3) {
+                const uint32_t rgb = stored[x] * 0x01010101u;
+                std::memcpy(out, &rgb, 4);
+            }
             stored = rgb_.data();
         }
         row->y = next_y_++;
