@@ -105,20 +105,11 @@ void turn_byte(page_spool& s, uint32_t g, size_t b, size_t piece) {
 }
 
 #if defined(__SSE2__)
-// Turns 16 lines (groups g and g + 1) by 16 bytes (128 dots from byte b, all inside the
-// width) at once. The 16 x 16 bytes are transposed by four rounds of interleaving
-// (each moves a byte's line and column index one bit further round), so that register
-// j holds byte j of every line; then each dot of that byte, taken by the top bit of
-// every lane, gives the two piece bytes of its stored row. Within each group the lines
-// are loaded last first, so that the group's first line lands in bit 7.
-void turn_block_16(page_spool& s, uint32_t g, size_t b, size_t piece) {
-    const size_t stride = s.line_bytes;
-    const uint8_t* lines = s.band.data() + static_cast<size_t>(g) * 8 * stride + b;
-    __m128i r[16], t[16];
-    for (int i = 0; i < 16; ++i) {
-        const int line = (i & 8) + 7 - (i & 7);
-        r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines + line * stride));
-    }
+// Transposes 16 x 16 bytes: afterwards r[j] holds byte j of every former r[i], in lane
+// i. Each of four rounds of interleaving moves a byte's register and lane index one
+// bit further round (the eight index bits rotate by one), so four rounds swap them.
+void transpose_bytes_16(__m128i r[16]) {
+    __m128i t[16];
     for (int round = 0; round < 4; ++round) {
         for (int i = 0; i < 8; ++i) {
             t[2 * i] = _mm_unpacklo_epi8(r[i], r[i + 8]);
@@ -126,6 +117,22 @@ void turn_block_16(page_spool& s, uint32_t g, size_t b, size_t piece) {
         }
         for (int i = 0; i < 16; ++i) r[i] = t[i];
     }
+}
+
+// Turns 16 lines (groups g and g + 1) by 16 bytes (128 dots from byte b, all inside the
+// width) at once. The 16 x 16 bytes are transposed, so that register j holds byte j
+// of every line; then each dot of that byte, taken by the top bit of every lane, gives
+// the two piece bytes of its stored row. Within each group the lines
+// are loaded last first, so that the group's first line lands in bit 7.
+void turn_block_16(page_spool& s, uint32_t g, size_t b, size_t piece) {
+    const size_t stride = s.line_bytes;
+    const uint8_t* lines = s.band.data() + static_cast<size_t>(g) * 8 * stride + b;
+    __m128i r[16];
+    for (int i = 0; i < 16; ++i) {
+        const int line = (i & 8) + 7 - (i & 7);
+        r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines + line * stride));
+    }
+    transpose_bytes_16(r);
     const uint32_t w = s.width;
     uint8_t* turn = s.turn.data();
     for (int j = 0; j < 16; ++j) {
@@ -175,13 +182,35 @@ void turn_band(page_spool& s, uint32_t n, size_t piece) {
         }
         return;
     }
-    // Grey: tiles of 64 x 64 dots keep both sides of the copy in the cache.
+    // Grey: tiles of 64 x 64 dots keep both sides of the copy in the cache. Where the
+    // processor has SSE2, 16 lines by 16 dots are transposed at once and each stored
+    // row takes its 16 bytes in one store; the rest goes a byte at a time.
     constexpr uint32_t tile = 64;
     for (uint32_t j0 = 0; j0 < n; j0 += tile) {
         const uint32_t j1 = std::min(n, j0 + tile);
         for (uint32_t c0 = 0; c0 < w; c0 += tile) {
             const uint32_t c1 = std::min(w, c0 + tile);
-            for (uint32_t j = j0; j < j1; ++j) {
+            uint32_t j = j0;
+#if defined(__SSE2__)
+            for (; j + 16 <= j1; j += 16) {
+                uint32_t c = c0;
+                for (; c + 16 <= c1; c += 16) {
+                    __m128i r[16];
+                    for (uint32_t i = 0; i < 16; ++i)
+                        r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(
+                            band + static_cast<size_t>(j + i) * s.line_bytes + c));
+                    transpose_bytes_16(r);
+                    for (uint32_t k = 0; k < 16; ++k)
+                        _mm_storeu_si128(
+                            reinterpret_cast<__m128i*>(turn + (w - 1 - (c + k)) * piece + j), r[k]);
+                }
+                for (uint32_t i = j; i < j + 16; ++i) {
+                    const uint8_t* line = band + static_cast<size_t>(i) * s.line_bytes;
+                    for (uint32_t cc = c; cc < c1; ++cc) turn[(w - 1 - cc) * piece + i] = line[cc];
+                }
+            }
+#endif
+            for (; j < j1; ++j) {
                 const uint8_t* line = band + static_cast<size_t>(j) * s.line_bytes;
                 for (uint32_t c = c0; c < c1; ++c) turn[(w - 1 - c) * piece + j] = line[c];
             }
