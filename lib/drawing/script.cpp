@@ -11,6 +11,13 @@
 #include <string_view>
 #include <utility>
 
+#ifndef _WIN32
+#include <condition_variable>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
+#endif
+
 #include "images/image_source.h"
 #include "images/png_image.h"
 #include "system/text.h"
@@ -60,6 +67,93 @@ const char* line_end(script_reader& r, const char* start, size_t avail, size_t* 
     return end;
 }
 
+} // namespace
+
+#ifndef _WIN32
+// The next block of a regular file, read on a thread of its own: the system's copy of
+// the file into memory, a tenth of a long drawing's time, overlaps the parsing and
+// plotting of the block before. The thread holds one block: the reader takes it in
+// exchange for the block it has finished with, and the thread reads the next into that.
+struct script_read_ahead {
+    script_read_ahead(std::FILE* f, size_t size) : file(f), next(size, 0) {
+        thread = std::thread([this] { run(); });
+    }
+    ~script_read_ahead() {
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            stop = true;
+        }
+        changed.notify_all();
+        thread.join();
+    }
+    script_read_ahead(const script_read_ahead&) = delete;
+    script_read_ahead& operator=(const script_read_ahead&) = delete;
+
+    // Swaps the block read ahead into `block` once it is there; returns its bytes, with
+    // *err the system's reason when the read failed (else 0), and asks for the next.
+    size_t take(std::vector<char>& block, int* err) {
+        std::unique_lock<std::mutex> hold(lock);
+        changed.wait(hold, [this] { return ready; });
+        block.swap(next);
+        ready = false;
+        *err = error;
+        if (!at_end) wanted = true;
+        changed.notify_all();
+        return got;
+    }
+
+  private:
+    void run() {
+        std::unique_lock<std::mutex> hold(lock);
+        for (;;) {
+            changed.wait(hold, [this] { return wanted || stop; });
+            if (stop) return;
+            wanted = false;
+            hold.unlock();
+            errno = 0;
+            const size_t n = std::fread(next.data(), 1, block_size, file);
+            const int e = n < block_size && std::ferror(file) ? errno : 0;
+            hold.lock();
+            got = n;
+            error = e;
+            at_end = n < block_size;
+            ready = true;
+            changed.notify_all();
+        }
+    }
+
+    std::FILE* file;
+    std::vector<char> next; // the block being read, or read and not yet taken
+    std::thread thread;
+    std::mutex lock;
+    std::condition_variable changed;
+    bool wanted = true;  // the reader wants the next block (the first at once)
+    bool ready = false;  // `next` holds a block the reader has not taken
+    bool at_end = false; // the block read last was the file's last
+    bool stop = false;
+    size_t got = 0;
+    int error = 0;
+};
+#else
+struct script_read_ahead {};
+#endif
+
+namespace {
+
+// Reads the next block of the script into r.block: taken from the thread reading
+// ahead, or read now. Returns the bytes read; on a read error, errno says why.
+size_t read_block(script_reader& r) {
+#ifndef _WIN32
+    if (r.ahead) {
+        int err = 0;
+        const size_t got = r.ahead->take(r.block, &err);
+        errno = err;
+        return got;
+    }
+#endif
+    return std::fread(r.block.data(), 1, block_size, r.file);
+}
+
 // Reads the next line (without its end) into *line. Returns false at the end of file.
 // A read error ends the script too, with r.error set.
 bool next_line(script_reader& r, std::string_view* line) {
@@ -92,7 +186,7 @@ bool next_line(script_reader& r, std::string_view* line) {
             *line = r.carry;
             return true;
         }
-        size_t got = std::fread(r.block.data(), 1, block_size, r.file);
+        size_t got = read_block(r);
         r.block[got] = '\0'; // the quick path's sentinel
         r.begin = 0;
         r.end = got;
@@ -307,15 +401,24 @@ int script_open(script_reader& r, const std::string& path, double steps_per_inch
     r.steps_per_inch = steps_per_inch;
     r.device_dpi = 0;
     r.error.clear();
+    r.ahead.reset();
     r.file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
     if (!r.file) {
         r.error = path + ": " + std::strerror(errno);
         return 2;
     }
+#ifndef _WIN32
+    // Only a regular file is read ahead: a read of it always returns, so the thread
+    // can always be stopped; standard input or a pipe may wait for its writer.
+    struct stat st {};
+    if (::fstat(::fileno(r.file), &st) == 0 && S_ISREG(st.st_mode))
+        r.ahead = std::make_shared<script_read_ahead>(r.file, r.block.size());
+#endif
     return 0;
 }
 
 void script_close(script_reader& r) {
+    r.ahead.reset(); // stops the thread before the file goes
     if (r.file && r.file != stdin) std::fclose(r.file);
     r.file = nullptr;
 }

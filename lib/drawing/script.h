@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,9 @@ struct script_reader {
     double device_dpi;       // printer dots per inch: a PDF page in an image line is
                              // rendered at one pixel a dot of its rectangle (0 = 72 dpi)
     std::string error;       // "NAME:LINE: what" after a bad line
+    // A regular file's next block, read ahead on a thread of its own while this one is
+    // parsed; null for standard input and pipes, which are read when needed.
+    std::shared_ptr<struct script_read_ahead> ahead;
 };
 
 // Opens a script ("-" for standard input). Returns 0, or 2 with r.error set.
