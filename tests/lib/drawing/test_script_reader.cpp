@@ -218,3 +218,15 @@ TEST(ScriptQuickPath, ReadsWhatTheLinesSay) {
 }
 
 } // namespace
+
+// A read that fails is reported with the system's reason, not taken for the end of the
+// script, whether the file was read ahead (a regular file: /proc/self/mem, whose first
+// page cannot be read) or not.
+TEST(ScriptReader, AFailedReadIsAnErrorWithItsReason) {
+    script_reader r{};
+    ASSERT_EQ(script_open(r, "/proc/self/mem", steps_per_inch), 0);
+    script_command c{};
+    EXPECT_EQ(script_next(r, c), 2);
+    EXPECT_NE(r.error.find("/proc/self/mem: read error: "), std::string::npos) << r.error;
+    script_close(r);
+}
