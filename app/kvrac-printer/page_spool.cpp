@@ -150,6 +150,17 @@ void turn_block_16(page_spool& s, uint32_t g, size_t b, size_t piece) {
 }
 #endif
 
+// Turns dots c0 .. c1 - 1 of grey lines j0 .. j1 - 1 of the band into their stored
+// rows, a byte at a time.
+void turn_grey_bytes(page_spool& s, size_t piece, uint32_t j0, uint32_t j1, uint32_t c0,
+                     uint32_t c1) {
+    const uint32_t w = s.width;
+    for (uint32_t j = j0; j < j1; ++j) {
+        const uint8_t* line = s.band.data() + static_cast<size_t>(j) * s.line_bytes;
+        for (uint32_t c = c0; c < c1; ++c) s.turn[(w - 1 - c) * piece + j] = line[c];
+    }
+}
+
 // Turns the n lines of the band (n <= band_lines; the rest of the band is white) into
 // s.turn: stored row y, which is page column width - 1 - y, gets one piece of
 // `piece` bytes holding dots band_first .. band_first + n - 1 of that column.
@@ -192,9 +203,9 @@ void turn_band(page_spool& s, uint32_t n, size_t piece) {
             const uint32_t c1 = std::min(w, c0 + tile);
             uint32_t j = j0;
 #if defined(__SSE2__)
+            const uint32_t c16 = c0 + (c1 - c0) / 16 * 16; // end of the whole 16-dot blocks
             for (; j + 16 <= j1; j += 16) {
-                uint32_t c = c0;
-                for (; c + 16 <= c1; c += 16) {
+                for (uint32_t c = c0; c < c16; c += 16) {
                     __m128i r[16];
                     for (uint32_t i = 0; i < 16; ++i)
                         r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(
@@ -204,16 +215,10 @@ void turn_band(page_spool& s, uint32_t n, size_t piece) {
                         _mm_storeu_si128(
                             reinterpret_cast<__m128i*>(turn + (w - 1 - (c + k)) * piece + j), r[k]);
                 }
-                for (uint32_t i = j; i < j + 16; ++i) {
-                    const uint8_t* line = band + static_cast<size_t>(i) * s.line_bytes;
-                    for (uint32_t cc = c; cc < c1; ++cc) turn[(w - 1 - cc) * piece + i] = line[cc];
-                }
+                turn_grey_bytes(s, piece, j, j + 16, c16, c1);
             }
 #endif
-            for (; j < j1; ++j) {
-                const uint8_t* line = band + static_cast<size_t>(j) * s.line_bytes;
-                for (uint32_t c = c0; c < c1; ++c) turn[(w - 1 - c) * piece + j] = line[c];
-            }
+            turn_grey_bytes(s, piece, j, j1, c0, c1);
         }
     }
 }
